@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/Error.h"
+#include "platform/PixelBuffer.h"
+#include "recorder/MediaTime.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+struct VideoSettings {
+    int width = 0;
+    int height = 0;
+    int64_t averageBitRate = 0;
+    int maxKeyFrameInterval = 0;
+    int expectedSourceFrameRate = 0;
+    bool highProfile = true;
+    bool allowFrameReordering = false;
+    bool expectsMediaDataInRealTime = true;
+};
+
+enum class WriterStatus { Completed, Failed };
+
+// One H.264 video track in an MP4 file. Time 0 of the file is the session start; the last frame lasts
+// until the session end. Frames are encoded on the writer's own thread.
+class MovieWriter {
+public:
+    using FinishHandler = std::function<void(WriterStatus)>;
+
+    virtual ~MovieWriter() = default;
+    virtual void startSession(MediaTime sourceTime) = 0;
+    // Room in the encoder's queue; a frame offered while this is false is refused.
+    virtual bool isReadyForMoreMediaData() const = 0;
+    virtual bool append(const PixelBufferRef& buffer, MediaTime presentationTime) = 0;
+    virtual void markAsFinished() = 0;
+    virtual void endSession(MediaTime sourceTime) = 0;
+    // Completes the file on the writer's thread and reports there. The writer object may be destroyed
+    // before the handler runs; the handler is still called once.
+    virtual void finishWriting(FinishHandler handler) = 0;
+};
+
+class MovieWriterFactory {
+public:
+    virtual ~MovieWriterFactory() = default;
+    // Creates the file (private to the user), checks the settings and starts writing; an error when the
+    // file, the encoder or the container refuses.
+    virtual Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path, const VideoSettings& settings) = 0;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/Error.h"
+#include "platform/PixelBuffer.h"
+#include "recorder/MediaTime.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QObject;
+
+struct DisplayInfo {
+    uint32_t displayId = 0;
+    QString name;
+    // Size in points; on X11 a point is a logical pixel.
+    double width = 0;
+    double height = 0;
+    int x = 0;
+    int y = 0;
+};
+
+struct ShareableContent {
+    std::vector<DisplayInfo> displays;
+    uint32_t mainDisplayId = 0;
+};
+
+enum class FrameStatus { Complete = 0, Idle, Blank, Suspended, Started, Stopped };
+
+struct CapturedFrame {
+    MediaTime presentationTime;
+    FrameStatus status = FrameStatus::Idle;
+    PixelBufferRef image; // null when the frame carries no picture
+};
+
+struct StreamConfiguration {
+    static constexpr uint32_t pixelFormatBGRA = 0x42475241; // 'BGRA'
+
+    int width = 0;
+    int height = 0;
+    MediaTime minimumFrameInterval;
+    uint32_t pixelFormat = pixelFormatBGRA;
+    bool showsCursor = true;
+    int queueDepth = 6;
+};
+
+// A running capture of one display. Frames reach the handler on the handler context's thread; the stop
+// handler is called on the backend's own thread, once, when the stream ends by itself.
+class CaptureStream {
+public:
+    using FrameHandler = std::function<void(const CapturedFrame&)>;
+    using StopHandler = std::function<void(const Error&)>;
+
+    virtual ~CaptureStream() = default;
+    virtual Status startCapture() = 0;
+    // Returns once no more frames will be delivered. Errors are not reported.
+    virtual void stopCapture() = 0;
+};
+
+class ScreenCapture {
+public:
+    virtual ~ScreenCapture() = default;
+
+    // The displays that can be captured; an error when capture is not possible at all.
+    virtual Result<ShareableContent> shareableContent() = 0;
+
+    // X11 cannot leave one process's windows out of a root-window grab: the exclusion is accepted and
+    // ignored there.
+    virtual Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
+                                                                const std::vector<int64_t>& excludedProcessIds,
+                                                                const StreamConfiguration& configuration,
+                                                                QObject* handlerContext,
+                                                                CaptureStream::FrameHandler onFrame,
+                                                                CaptureStream::StopHandler onStop) = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Points HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR at a private temporary folder for the whole test
+// process, so no test reads or writes the user's real files.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    QString home() const { return m_dir.path() + QStringLiteral("/home"); }
+    QString runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
+
+    static TestEnvironment* instance();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Runs a Qt Test class inside a TestEnvironment, with a QApplication on the offscreen platform unless the
+// test environment chose another.
+#define FERROVANE_TEST_MAIN(TestClass)                                                                   \
+    int main(int argc, char** argv)                                                                      \
+    {                                                                                                    \
+        TestEnvironment environment;                                                                     \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                              \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                     \
+        QApplication app(argc, argv);                                                                    \
+        TestClass test;                                                                                  \
+        return QTest::qExec(&test, argc, argv);                                                          \
+    }

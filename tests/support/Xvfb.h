@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QSize>
+#include <QString>
+
+// A private X server for one test: Xvfb picks a free display number itself (-displayfd), so tests can run
+// side by side. Stopped with the object.
+class Xvfb {
+public:
+    Xvfb() = default;
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    // Starts the server and sets DISPLAY for this process. False when it does not come up.
+    bool start(QSize size = QSize(1920, 1200), int depth = 24);
+    void stop();
+    // Ends the server abruptly, as a crash would.
+    void kill();
+    QString display() const { return m_display; }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    // Runs a client on this display (xdotool, xterm …); it is killed with the server.
+    QProcess* startClient(const QString& program, const QStringList& arguments);
+
+private:
+    QProcess m_process;
+    QString m_display;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+};
