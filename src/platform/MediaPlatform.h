@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/MediaAssets.h"
 #include "platform/MovieWriter.h"
 #include "platform/ScreenCapture.h"
 
@@ -11,4 +12,5 @@ struct MediaPlatform {
     std::shared_ptr<Clock> clock;
     std::shared_ptr<ScreenCapture> capture;
     std::shared_ptr<MovieWriterFactory> writers;
+    std::shared_ptr<MediaAssets> assets;
 };

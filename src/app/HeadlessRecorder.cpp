@@ -1,0 +1,78 @@
+#include "app/HeadlessRecorder.h"
+
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <cstdio>
+#include <future>
+
+namespace {
+
+// The save length when nothing else chose one: the model's default.
+constexpr double defaultSaveSeconds = 30;
+
+void printLine(FILE* stream, const QString& text)
+{
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+} // namespace
+
+HeadlessRecorder::HeadlessRecorder(MediaPlatform platform, QObject* parent)
+    : QObject(parent)
+    , m_platform(std::move(platform))
+{
+}
+
+HeadlessRecorder::~HeadlessRecorder() { shutDown(); }
+
+bool HeadlessRecorder::start()
+{
+    m_recorder = std::make_unique<ReplayRecorder>(Settings::bufferSeconds(), Settings::fps(), Settings::maxWidth(),
+                                                  m_platform);
+    QPointer<HeadlessRecorder> self(this);
+    m_recorder->setOnStop([self](const Error& error) {
+        QMetaObject::invokeMethod(qApp, [self, error] {
+            printLine(stderr, error.localizedDescription());
+            if (self)
+                emit self->failed(1);
+        });
+    });
+    const Status started = m_recorder->start();
+    if (!started) {
+        printLine(stderr, started.error().localizedDescription());
+        m_recorder->discardAndWait();
+        m_recorder.reset();
+        return false;
+    }
+    return true;
+}
+
+void HeadlessRecorder::save()
+{
+    if (!m_recorder)
+        return;
+    const double seconds = std::min(m_recorder->bufferSeconds, defaultSaveSeconds);
+    m_recorder->saveLast(seconds, Settings::folder(), [](const Result<QString>& result) {
+        QMetaObject::invokeMethod(qApp, [result] {
+            if (result)
+                printLine(stdout, result.value());
+            else
+                printLine(stderr, result.error().localizedDescription());
+        });
+    });
+}
+
+void HeadlessRecorder::shutDown()
+{
+    if (!m_recorder)
+        return;
+    m_recorder->setOnStop(nullptr);
+    m_recorder->stop();
+    m_recorder->discardAndWait();
+    m_recorder.reset();
+}

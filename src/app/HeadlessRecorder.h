@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/MediaPlatform.h"
+#include "recorder/ReplayRecorder.h"
+
+#include <QObject>
+#include <QTextStream>
+
+#include <memory>
+
+// `ferrovane --headless`: records the main display with the stored settings until SIGINT or SIGTERM;
+// SIGUSR1 saves the last seconds into the clips folder and prints the clip's path.
+class HeadlessRecorder : public QObject {
+    Q_OBJECT
+public:
+    explicit HeadlessRecorder(MediaPlatform platform, QObject* parent = nullptr);
+    ~HeadlessRecorder() override;
+
+    // False (with the message on stderr) when recording cannot start.
+    bool start();
+    void save();
+    // Stops, deletes the buffer and waits until it is gone.
+    void shutDown();
+
+signals:
+    void failed(int exitCode);
+
+private:
+    MediaPlatform m_platform;
+    std::unique_ptr<ReplayRecorder> m_recorder;
+};

@@ -1,0 +1,90 @@
+#include "recorder/BufferRoot.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace BufferRoot {
+
+namespace {
+
+enum class State { Missing, Safe, Unsafe };
+
+State inspect(const QString& path)
+{
+    struct stat st {};
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? State::Missing : State::Unsafe;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return State::Unsafe;
+    return State::Safe;
+}
+
+QString standInPrefix()
+{
+    return temporaryDirectory() + QLatin1Char('/') + name + QStringLiteral("-%1-").arg(geteuid());
+}
+
+Status makeFolder(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST)
+        return platformError(QStringLiteral("Could not create the folder %1: %2")
+                                 .arg(path, QString::fromLocal8Bit(strerror(errno))));
+    if (inspect(path) != State::Safe)
+        return platformError(QStringLiteral("The folder %1 is not a private folder of this user.").arg(path));
+    chmod(encoded.constData(), 0700);
+    return Ok{};
+}
+
+} // namespace
+
+QString temporaryDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return QDir::cleanPath(runtime);
+    return QDir::cleanPath(QDir::tempPath());
+}
+
+QString location()
+{
+    const QString root = temporaryDirectory() + QLatin1Char('/') + name;
+    if (inspect(root) != State::Unsafe)
+        return root;
+    // Someone else's or a link: pick a name nobody can have prepared.
+    return standInPrefix() + QString::number(QRandomGenerator::system()->generate64(), 16);
+}
+
+bool isPrivateFolder(const QString& path) { return inspect(path) == State::Safe; }
+
+Status createPrivateFolder(const QString& path)
+{
+    const QString parent = QFileInfo(path).absolutePath();
+    if (Status made = makeFolder(parent); !made)
+        return made;
+    return makeFolder(path);
+}
+
+void removeFolder(const QString& path)
+{
+    if (inspect(path) == State::Safe)
+        QDir(path).removeRecursively(); // removes links as entries, never follows them
+}
+
+void removeAll()
+{
+    removeFolder(temporaryDirectory() + QLatin1Char('/') + name);
+    const QFileInfo prefix(standInPrefix());
+    const QStringList standIns =
+        QDir(prefix.absolutePath()).entryList({prefix.fileName() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden);
+    for (const QString& entry : standIns)
+        removeFolder(prefix.absolutePath() + QLatin1Char('/') + entry);
+}
+
+} // namespace BufferRoot

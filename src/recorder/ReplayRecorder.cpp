@@ -1,0 +1,324 @@
+#include "recorder/ReplayRecorder.h"
+
+#include "recorder/BufferRoot.h"
+#include "recorder/ClipExport.h"
+#include "recorder/ReplayError.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QUuid>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <unistd.h>
+
+namespace {
+
+QString uuidString() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+
+} // namespace
+
+ReplayRecorder::ReplayRecorder(double bufferSeconds, int fps, double maxWidth, MediaPlatform platform)
+    : bufferSeconds(bufferSeconds)
+    , fps(fps)
+    , maxWidth(maxWidth)
+    , m_platform(std::move(platform))
+    , m_workDir(BufferRoot::location() + QLatin1Char('/') + uuidString())
+    , m_queue(std::make_shared<WorkQueue>(QStringLiteral("ferrovane.capture")))
+{
+}
+
+ReplayRecorder::~ReplayRecorder()
+{
+    std::unique_ptr<CaptureStream> stream;
+    m_queue->sync([&] { stream = std::move(m_stream); });
+    if (stream)
+        stream->stopCapture();
+    stream.reset();
+    m_queue->shutdown();
+}
+
+void ReplayRecorder::setOnStop(StopCallback callback)
+{
+    m_onStop.store(callback ? std::make_shared<const StopCallback>(std::move(callback)) : nullptr);
+}
+
+QSize ReplayRecorder::captureSize(double displayWidth, double displayHeight, double maxWidth)
+{
+    const double w = maxWidth < 2 * displayWidth ? maxWidth : 2 * displayWidth;
+    const double h = (displayHeight / displayWidth) * w;
+    return QSize(int(int64_t(w) & ~int64_t(1)), int(int64_t(h) & ~int64_t(1)));
+}
+
+Status ReplayRecorder::start()
+{
+    if (Status made = BufferRoot::createPrivateFolder(m_workDir); !made)
+        return made;
+
+    Result<ShareableContent> content = m_platform.capture->shareableContent();
+    if (!content)
+        return content.error();
+    const auto& displays = content.value().displays;
+    if (displays.empty())
+        return ReplayError::noDisplay().toError();
+    auto display = std::find_if(displays.begin(), displays.end(), [&](const DisplayInfo& d) {
+        return d.displayId == content.value().mainDisplayId;
+    });
+    if (display == displays.end())
+        display = displays.begin();
+
+    const std::vector<int64_t> excluded{int64_t(getpid())};
+    const QSize size = captureSize(display->width, display->height, maxWidth);
+    StreamConfiguration configuration;
+    configuration.width = size.width();
+    configuration.height = size.height();
+    configuration.minimumFrameInterval = MediaTime(1, fps);
+    configuration.pixelFormat = StreamConfiguration::pixelFormatBGRA;
+    configuration.showsCursor = true;
+    configuration.queueDepth = queueDepth;
+
+    // The size is stored before frames can arrive, so no segment is ever encoded at the placeholder size.
+    m_queue->sync([&] {
+        m_width = size.width();
+        m_height = size.height();
+    });
+
+    Result<std::unique_ptr<CaptureStream>> stream = m_platform.capture->createStream(
+        *display, excluded, configuration, m_queue->context(),
+        [this](const CapturedFrame& frame) { handleFrame(frame); },
+        [this](const Error& error) { streamStopped(error); });
+    if (!stream)
+        return stream.error();
+    if (Status started = stream.value()->startCapture(); !started)
+        return started;
+    m_queue->sync([&] { m_stream = stream.take(); });
+    return Ok{};
+}
+
+void ReplayRecorder::stop()
+{
+    std::unique_ptr<CaptureStream> stream;
+    m_queue->sync([&] { stream = std::move(m_stream); });
+    if (stream)
+        stream->stopCapture();
+    stream.reset();
+    m_queue->sync([&] { finishCurrentSegment(m_platform.clock->now()); });
+}
+
+// Runs on the capture thread. The segment is closed later on the work queue, so it may still be open
+// when the callback runs.
+void ReplayRecorder::streamStopped(const Error& error)
+{
+    m_queue->async([this] {
+        finishCurrentSegment(m_platform.clock->now());
+        m_stream.reset();
+    });
+    if (const auto callback = m_onStop.load())
+        (*callback)(error);
+}
+
+void ReplayRecorder::handleFrame(const CapturedFrame& frame)
+{
+    m_queue->assertCurrent();
+    if (frame.status != FrameStatus::Complete || !frame.image)
+        return;
+    const MediaTime pts = frame.presentationTime;
+    // Frames already in flight when a save or a roll closed the segment belong to the closed one.
+    if (!(pts > m_lastSegmentEnd))
+        return;
+    ++m_framesAccepted;
+
+    if (!m_writer) {
+        startSegment(pts);
+    } else if ((pts - m_segmentStart).seconds() >= segmentSeconds) {
+        finishCurrentSegment(pts);
+        startSegment(pts);
+    }
+
+    if (m_writer && m_writer->isReadyForMoreMediaData()) {
+        m_writer->append(frame.image, pts);
+        ++m_framesWritten;
+    } else if (m_writer) {
+        ++m_framesDropped;
+    }
+}
+
+void ReplayRecorder::startSegment(MediaTime at)
+{
+    m_queue->assertCurrent();
+    const QString url = m_workDir + QStringLiteral("/seg-") + uuidString() + QStringLiteral(".mp4");
+
+    VideoSettings settings;
+    settings.width = m_width;
+    settings.height = m_height;
+    settings.averageBitRate = int64_t(m_width) * m_height * 3;
+    settings.maxKeyFrameInterval = fps;
+    settings.expectedSourceFrameRate = fps;
+    settings.highProfile = true;
+    settings.allowFrameReordering = false;
+    settings.expectsMediaDataInRealTime = true;
+
+    // A refused segment leaves a gap; the next accepted frame tries again.
+    Result<std::unique_ptr<MovieWriter>> writer = m_platform.writers->openWriter(url, settings);
+    if (!writer)
+        return;
+    m_writer = writer.take();
+    m_writer->startSession(at);
+    m_segmentStart = at;
+    m_currentURL = url;
+}
+
+void ReplayRecorder::finishCurrentSegment(MediaTime end)
+{
+    m_queue->assertCurrent();
+    if (!m_writer || m_currentURL.isEmpty())
+        return;
+    std::unique_ptr<MovieWriter> writer = std::move(m_writer);
+    const QString url = m_currentURL;
+    const MediaTime start = m_segmentStart;
+    m_currentURL.clear();
+    m_lastSegmentEnd = end;
+
+    writer->markAsFinished();
+    writer->endSession(end);
+    ++m_inFlight;
+    // The completion holds the queue, not the recorder: once the recorder is gone the queue drops it.
+    writer->finishWriting([queue = m_queue, this, url, start, end](WriterStatus status) {
+        queue->async([this, status, url, start, end] { segmentFinished(status, url, start, end); });
+    });
+}
+
+void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, MediaTime start, MediaTime end)
+{
+    m_queue->assertCurrent();
+    if (status == WriterStatus::Completed)
+        m_segments.push_back(Segment{url, start, end});
+    else
+        QFile::remove(url);
+    prune(end);
+    --m_inFlight;
+    if (m_inFlight == 0) {
+        auto waiters = std::exchange(m_idleWaiters, {});
+        for (auto& action : waiters)
+            action();
+    }
+}
+
+void ReplayRecorder::prune(MediaTime now)
+{
+    m_queue->assertCurrent();
+    if (m_exportsInProgress != 0)
+        return;
+    const MediaTime cutoff = now - MediaTime::fromSeconds(bufferSeconds + segmentSeconds);
+    auto overdue = m_segments.begin();
+    while (overdue != m_segments.end() && overdue->end < cutoff) {
+        QFile::remove(overdue->url);
+        ++overdue;
+    }
+    m_segments.erase(m_segments.begin(), overdue);
+}
+
+void ReplayRecorder::runWhenIdle(std::function<void()> action)
+{
+    m_queue->assertCurrent();
+    if (m_inFlight == 0)
+        action();
+    else
+        m_idleWaiters.push_back(std::move(action));
+}
+
+double ReplayRecorder::bufferedSeconds()
+{
+    double result = 0;
+    m_queue->sync([&] {
+        MediaTime reference;
+        if (!m_segments.empty())
+            reference = m_segments.front().start;
+        else if (m_writer)
+            reference = m_segmentStart;
+        else
+            return;
+        const double elapsed = (m_platform.clock->now() - reference).seconds();
+        result = std::min(std::max(elapsed, 0.0), bufferSeconds);
+    });
+    return result;
+}
+
+void ReplayRecorder::discard(std::function<void()> whenDone)
+{
+    m_queue->async([this, whenDone = std::move(whenDone)] {
+        runWhenIdle([this, whenDone] {
+            m_segments.clear();
+            BufferRoot::removeFolder(m_workDir);
+            if (whenDone)
+                whenDone();
+        });
+    });
+}
+
+void ReplayRecorder::discardAndWait()
+{
+    // Finalising the last segment takes well under a second; a writer that never reports must not hang
+    // the way out, and the next start-up sweeps whatever is left.
+    constexpr auto patience = std::chrono::seconds(10);
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> cleared = done->get_future();
+    discard([done] { done->set_value(); });
+    cleared.wait_for(patience);
+}
+
+void ReplayRecorder::removeStaleBuffers() { BufferRoot::removeAll(); }
+
+void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveCompletion completion)
+{
+    const double effective = std::min(std::max(seconds, 1.0), bufferSeconds);
+    m_queue->async([this, effective, folder, completion = std::move(completion)]() mutable {
+        const MediaTime now = m_platform.clock->now();
+        finishCurrentSegment(now);
+        runWhenIdle([this, now, effective, folder, completion = std::move(completion)]() mutable {
+            select(now, effective, folder, std::move(completion));
+        });
+    });
+}
+
+void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder, SaveCompletion completion)
+{
+    m_queue->assertCurrent();
+    const MediaTime cut = now - MediaTime::fromSeconds(seconds);
+    std::vector<Segment> picked;
+    std::copy_if(m_segments.begin(), m_segments.end(), std::back_inserter(picked),
+                 [&](const Segment& segment) { return segment.end > cut; });
+    if (picked.empty()) {
+        completion(ReplayError::nothingRecorded().toError());
+        return;
+    }
+    ++m_exportsInProgress;
+    QThreadPool::globalInstance()->start(
+        [queue = m_queue, this, assets = m_platform.assets, picked = std::move(picked), cut, folder,
+         completion = std::move(completion)] {
+            Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
+            queue->async([this] { --m_exportsInProgress; });
+            completion(result);
+        });
+}
+
+ReplayRecorder::Snapshot ReplayRecorder::snapshot()
+{
+    Snapshot s;
+    m_queue->sync([&] {
+        s.segments = m_segments;
+        s.inFlight = m_inFlight;
+        s.exportsInProgress = m_exportsInProgress;
+        s.writing = bool(m_writer);
+        s.streaming = bool(m_stream);
+        s.segmentStart = m_segmentStart;
+        s.lastSegmentEnd = m_lastSegmentEnd;
+        s.size = QSize(m_width, m_height);
+        s.framesAccepted = m_framesAccepted;
+        s.framesWritten = m_framesWritten;
+        s.framesDropped = m_framesDropped;
+    });
+    return s;
+}

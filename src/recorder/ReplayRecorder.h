@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/MediaPlatform.h"
+#include "recorder/MediaTime.h"
+#include "recorder/Segment.h"
+#include "recorder/WorkQueue.h"
+
+#include <QSize>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Captures the main display into a rolling buffer of ~5 s H.264 segments and saves the last seconds of it
+// as one clip. All mutable state below belongs to the work queue "ferrovane.capture"; other threads reach
+// it only by posting to that queue. Started once, never restarted.
+class ReplayRecorder {
+public:
+    using StopCallback = std::function<void(const Error&)>;
+    using SaveCompletion = std::function<void(const Result<QString>&)>;
+
+    static constexpr double segmentSeconds = 5.0;
+    static constexpr int queueDepth = 6;
+
+    ReplayRecorder(double bufferSeconds, int fps, double maxWidth, MediaPlatform platform);
+    ~ReplayRecorder();
+    ReplayRecorder(const ReplayRecorder&) = delete;
+    ReplayRecorder& operator=(const ReplayRecorder&) = delete;
+
+    const double bufferSeconds;
+    const int fps;
+    const double maxWidth;
+    QString workDir() const { return m_workDir; }
+
+    // Told, on the capture thread, when the stream stops by itself. Set before start(), cleared before stop().
+    void setOnStop(StopCallback callback);
+
+    // Blocks until capture runs or fails; call it off the main thread when the UI must stay responsive.
+    Status start();
+    // Blocks until the stream has stopped and the open segment is closed. Must not run on the work queue.
+    void stop();
+    // Returns at once; once no segment is being finalised, forgets the buffer and deletes the work folder.
+    // `whenDone` runs on the work queue after that.
+    void discard(std::function<void()> whenDone = {});
+    // discard(), then waits (a few seconds at most) until the buffer is gone; for the way out of the process.
+    void discardAndWait();
+    // Seconds of history held, 0 … bufferSeconds. Blocks on the work queue.
+    double bufferedSeconds();
+    // Returns at once; `completion` runs exactly once, off the main thread, with the clip's path or an error.
+    void saveLast(double seconds, const QString& folder, SaveCompletion completion);
+
+    // Deletes the buffers every earlier run left behind. Before any recorder exists.
+    static void removeStaleBuffers();
+    // Capture size for a display of the given size in points, even in both directions.
+    static QSize captureSize(double displayWidth, double displayHeight, double maxWidth);
+
+    // Counters and bookkeeping, read on the work queue; for tests, the benchmark and diagnostics.
+    struct Snapshot {
+        std::vector<Segment> segments;
+        int inFlight = 0;
+        int exportsInProgress = 0;
+        bool writing = false;
+        bool streaming = false;
+        MediaTime segmentStart;
+        MediaTime lastSegmentEnd;
+        QSize size;
+        int64_t framesAccepted = 0; // complete frames later than the last segment end
+        int64_t framesWritten = 0;
+        int64_t framesDropped = 0;  // encoder not ready
+    };
+    Snapshot snapshot();
+
+private:
+    void handleFrame(const CapturedFrame& frame);
+    void streamStopped(const Error& error);
+    void startSegment(MediaTime at);
+    void finishCurrentSegment(MediaTime end);
+    void segmentFinished(WriterStatus status, const QString& url, MediaTime start, MediaTime end);
+    void prune(MediaTime now);
+    void runWhenIdle(std::function<void()> action);
+    void select(MediaTime now, double seconds, const QString& folder, SaveCompletion completion);
+
+    const MediaPlatform m_platform;
+    const QString m_workDir;
+    const std::shared_ptr<WorkQueue> m_queue;
+    std::atomic<std::shared_ptr<const StopCallback>> m_onStop;
+
+    // Work queue only.
+    std::unique_ptr<CaptureStream> m_stream;
+    std::unique_ptr<MovieWriter> m_writer;
+    MediaTime m_segmentStart = MediaTime::invalid();
+    MediaTime m_lastSegmentEnd = MediaTime::zero();
+    QString m_currentURL;
+    std::vector<Segment> m_segments;
+    int m_inFlight = 0;
+    std::vector<std::function<void()>> m_idleWaiters;
+    int m_exportsInProgress = 0;
+    int m_width = 1920;
+    int m_height = 1200;
+    int64_t m_framesAccepted = 0;
+    int64_t m_framesWritten = 0;
+    int64_t m_framesDropped = 0;
+};

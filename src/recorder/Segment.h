@@ -1,0 +1,12 @@
+#pragma once
+
+#include "recorder/MediaTime.h"
+
+#include <QString>
+
+// One finished segment file of the rolling buffer. Time 0 of the file is `start`.
+struct Segment {
+    QString url;
+    MediaTime start;
+    MediaTime end;
+};

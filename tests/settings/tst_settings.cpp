@@ -1,0 +1,228 @@
+#include "platform/linux/QSettingsStore.h"
+#include "settings/Settings.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace {
+
+QString configPath() { return QSettingsStore::defaultPath(); }
+
+void writeFile(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+// A clip with a given age, so the listing order is known.
+void touch(const QString& path, int ageSeconds)
+{
+    writeFile(path, "x");
+    const time_t when = time(nullptr) - ageSeconds;
+    utimbuf times{when, when};
+    utime(QFile::encodeName(path).constData(), &times);
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QSettingsStore> m_store;
+
+    void fresh(const QByteArray& fileContents = QByteArray(), bool writeIt = false)
+    {
+        Settings::useStore(nullptr);
+        m_store.reset();
+        QFile::remove(configPath());
+        if (writeIt)
+            writeFile(configPath(), fileContents);
+        m_store = std::make_unique<QSettingsStore>();
+        Settings::useStore(m_store.get());
+        Settings::registerDefaults();
+    }
+
+private slots:
+    void cleanup()
+    {
+        Settings::useStore(nullptr);
+        m_store.reset();
+        QFile::remove(configPath());
+    }
+
+    void freshUser()
+    {
+        fresh();
+        QCOMPARE(Settings::bufferSeconds(), 30.0);
+        QCOMPARE(Settings::fps(), 30);
+        QCOMPARE(Settings::maxWidth(), 1920.0);
+        QVERIFY(Settings::playSound());
+        QVERIFY(Settings::autoPauseOnLock());
+        QVERIFY(!Settings::hasLaunchedBefore());
+        QCOMPARE(Settings::saveOptions(Settings::bufferSeconds()), (std::vector<double>{10, 30}));
+        QCOMPARE(Settings::folder(), QDir::homePath() + "/Movies/Ferrovane/");
+        QVERIFY(!QFileInfo::exists(Settings::folder())); // computing it creates nothing
+        QVERIFY(!QFileInfo::exists(configPath()));        // nor does reading
+        QCOMPARE(Settings::handoffFrames, 6);
+    }
+
+    // Values as a user or an editor left them in the file.
+    void clampedReads_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<double>("buffer");
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<double>("width");
+        QTest::newRow("above the ranges") << QByteArray("[General]\nbufferSeconds=600\nfps=120\nmaxWidth=5000\n")
+                                          << 300.0 << 60 << 3840.0;
+        QTest::newRow("below the ranges") << QByteArray("[General]\nbufferSeconds=2\nfps=1\nmaxWidth=100\n") << 5.0
+                                          << 5 << 640.0;
+        QTest::newRow("text where numbers belong")
+            << QByteArray("[General]\nbufferSeconds=lots\nfps=fast\nmaxWidth=@Variant(garbage\n") << 5.0 << 5 << 640.0;
+        QTest::newRow("in range") << QByteArray("[General]\nbufferSeconds=45\nfps=15\nmaxWidth=1280\n") << 45.0 << 15
+                                  << 1280.0;
+        QTest::newRow("truncated file") << QByteArray("[General]\nbufferSeconds=6") << 6.0 << 30 << 1920.0;
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[[[=\n\x01", 9) << 30.0 << 30 << 1920.0;
+    }
+    void clampedReads()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(double, buffer);
+        QFETCH(int, fps);
+        QFETCH(double, width);
+        fresh(file, true);
+        QCOMPARE(Settings::bufferSeconds(), buffer);
+        QCOMPARE(Settings::fps(), fps);
+        QCOMPARE(Settings::maxWidth(), width);
+        // Reading never rewrites the user's file.
+        QFile f(configPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), file);
+    }
+
+    void unreadableFileFallsBack()
+    {
+        // A folder where the file belongs cannot be read, even by root.
+        Settings::useStore(nullptr);
+        m_store.reset();
+        QFile::remove(configPath());
+        QVERIFY(QDir().mkpath(configPath()));
+        m_store = std::make_unique<QSettingsStore>();
+        Settings::useStore(m_store.get());
+        Settings::registerDefaults();
+        QCOMPARE(Settings::bufferSeconds(), 30.0);
+        QCOMPARE(Settings::fps(), 30);
+        QVERIFY(Settings::playSound());
+        QVERIFY(QFileInfo(configPath()).isDir());
+        QDir(configPath()).removeRecursively();
+    }
+
+    void saveOptions_data()
+    {
+        QTest::addColumn<double>("buffer");
+        QTest::addColumn<std::vector<double>>("options");
+        QTest::newRow("5") << 5.0 << std::vector<double>{5};
+        QTest::newRow("10") << 10.0 << std::vector<double>{10};
+        QTest::newRow("20") << 20.0 << std::vector<double>{10, 20};
+        QTest::newRow("30") << 30.0 << std::vector<double>{10, 30};
+        QTest::newRow("45") << 45.0 << std::vector<double>{10, 30, 45};
+        QTest::newRow("60") << 60.0 << std::vector<double>{10, 30, 60};
+        QTest::newRow("90") << 90.0 << std::vector<double>{30, 60, 90};
+        QTest::newRow("120") << 120.0 << std::vector<double>{30, 60, 120};
+        QTest::newRow("300") << 300.0 << std::vector<double>{60, 120, 300};
+    }
+    void saveOptions()
+    {
+        QFETCH(double, buffer);
+        QFETCH(std::vector<double>, options);
+        QCOMPARE(Settings::saveOptions(buffer), options);
+    }
+
+    void recentClips()
+    {
+        const QString dir = QDir::home().filePath("clips-test");
+        QVERIFY(Settings::recentClipsIn(dir).isEmpty()); // missing folder
+        for (int i = 0; i < 7; ++i)
+            touch(QStringLiteral("%1/replay-%2.mp4").arg(dir).arg(i), 100 - i * 10); // 6 is newest
+        touch(dir + "/SHOUTING.MP4", 5);
+        touch(dir + "/.hidden.mp4", 1);
+        touch(dir + "/notes.mov", 1);
+        QDir().mkpath(dir + "/replay-6-frames");
+        QStringList names;
+        for (const QString& path : Settings::recentClipsIn(dir))
+            names << QFileInfo(path).fileName();
+        QCOMPARE(names, (QStringList{"SHOUTING.MP4", "replay-6.mp4", "replay-5.mp4", "replay-4.mp4", "replay-3.mp4"}));
+        QCOMPARE(Settings::recentClipsIn(dir, 2).size(), 2);
+        QCOMPARE(Settings::recentClipsIn(dir, 50).size(), 8);
+    }
+
+    void optionsTable()
+    {
+        // Every clamped option answers its lower bound for junk and its default when unset.
+        fresh("[General]\nbufferSeconds=x\nfps=x\nmaxWidth=x\n", true);
+        for (const Settings::Option& o : Settings::options()) {
+            if (o.minimum == o.maximum)
+                continue;
+            QVERIFY2(o.defaultValue.toDouble() >= o.minimum && o.defaultValue.toDouble() <= o.maximum,
+                     qPrintable(o.key));
+        }
+        QCOMPARE(Settings::bufferSeconds(), 5.0);
+        QCOMPARE(Settings::fps(), 5);
+        QCOMPARE(Settings::maxWidth(), 640.0);
+    }
+
+    void oneNotificationPerWrite()
+    {
+        fresh();
+        QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
+        Settings::setValue(Settings::Keys::buffer, 60.0);
+        QCOMPARE(Settings::bufferSeconds(), 60.0);
+        QTest::qWait(300); // the watcher sees our own write too, and must stay quiet
+        QCOMPARE(spy.count(), 1);
+        Settings::setValue(Settings::Keys::fps, 15);
+        QTest::qWait(300);
+        QCOMPARE(spy.count(), 2);
+    }
+
+    void externalEditNotifies_data()
+    {
+        QTest::addColumn<bool>("replaceFile");
+        QTest::newRow("written in place") << false;
+        QTest::newRow("replaced, as editors do") << true;
+    }
+    void externalEditNotifies()
+    {
+        QFETCH(bool, replaceFile);
+        fresh("[General]\nfps=30\n", true);
+        QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
+        // File times move in clock ticks of a few ms; a same-size edit within one tick of the last read
+        // looks unchanged to QSettings' cache. People do not edit that fast.
+        QTest::qWait(50);
+        if (replaceFile) {
+            writeFile(configPath() + ".tmp", "[General]\nfps=24\n");
+            QVERIFY(QFile::remove(configPath()));
+            QVERIFY(QFile::rename(configPath() + ".tmp", configPath()));
+        } else {
+            writeFile(configPath(), "[General]\nfps=24\n");
+        }
+        QTRY_VERIFY(spy.count() >= 1);
+        QTest::qWait(300);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(Settings::fps(), 24);
+        // A second edit after the replacement is still seen.
+        QTest::qWait(50);
+        writeFile(configPath(), "[General]\nfps=12\n");
+        QTRY_COMPARE(Settings::fps(), 12);
+    }
+};
+
+FERROVANE_TEST_MAIN(TestSettings)
+#include "tst_settings.moc"
