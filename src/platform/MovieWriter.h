@@ -32,6 +32,8 @@ public:
     virtual void startSession(MediaTime sourceTime) = 0;
     // Room in the encoder's queue; a frame offered while this is false is refused.
     virtual bool isReadyForMoreMediaData() const = 0;
+    // False when the frame is refused: no session yet, before its start or not after the previous frame,
+    // after markAsFinished(), the queue full, or writing already failed.
     virtual bool append(const PixelBufferRef& buffer, MediaTime presentationTime) = 0;
     virtual void markAsFinished() = 0;
     virtual void endSession(MediaTime sourceTime) = 0;
