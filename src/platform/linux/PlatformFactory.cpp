@@ -1,5 +1,6 @@
 #include "platform/PlatformFactory.h"
 
+#include "platform/linux/FfmpegMediaAssets.h"
 #include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/linux/MonotonicClock.h"
 #include "platform/linux/NullScreenCapture.h"
@@ -33,7 +34,7 @@ std::shared_ptr<ScreenCapture> createScreenCapture()
 MediaPlatform createMediaPlatform()
 {
     return MediaPlatform{std::make_shared<MonotonicClock>(), createScreenCapture(),
-                         std::make_shared<FfmpegMovieWriterFactory>()};
+                         std::make_shared<FfmpegMovieWriterFactory>(), std::make_shared<FfmpegMediaAssets>()};
 }
 
 std::unique_ptr<PreferencesStore> createPreferencesStore() { return std::make_unique<QSettingsStore>(); }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Error.h"
+#include "platform/linux/ffmpeg/FfmpegHandles.h"
+#include "recorder/MediaTime.h"
+
+#include <QString>
+
+// A movie file opened for reading, with its first video stream if it has one. Owned by one thread at a
+// time; every call of the media backend opens its own.
+class VideoInput {
+public:
+    static Result<VideoInput> open(const QString& path);
+
+    bool hasVideo() const { return m_streamIndex >= 0; }
+    // Null without video.
+    AVStream* stream() const { return hasVideo() ? m_format->streams[m_streamIndex] : nullptr; }
+    AVRational timeBase() const { return stream()->time_base; }
+    // From the first presented sample to the end of the last; the container's when there is no video.
+    MediaTime duration() const;
+
+    // The next packet of the video stream; AVERROR_EOF at the end.
+    int readPacket(AVPacket* packet);
+    // To the key frame at or before `ticks` (presentation time of the video stream).
+    int seekBackward(int64_t ticks);
+
+private:
+    explicit VideoInput(ffmpeg::InputFormatPtr format, int streamIndex);
+
+    ffmpeg::InputFormatPtr m_format;
+    int m_streamIndex = -1;
+};
