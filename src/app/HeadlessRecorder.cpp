@@ -3,6 +3,8 @@
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QThread>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -67,12 +69,37 @@ void HeadlessRecorder::save()
     });
 }
 
+void HeadlessRecorder::printStatistics()
+{
+    // The segment closed by stop() is still being finalised; its numbers belong in the totals.
+    ReplayRecorder::Snapshot state = m_recorder->snapshot();
+    for (int i = 0; i < 500 && state.inFlight > 0; ++i) {
+        QThread::msleep(10);
+        state = m_recorder->snapshot();
+    }
+    qint64 bytes = 0;
+    double seconds = 0;
+    for (const Segment& segment : state.segments) {
+        bytes += QFileInfo(segment.url).size();
+        seconds += (segment.end - segment.start).seconds();
+    }
+    printLine(stderr, QStringLiteral("statistics: accepted=%1 written=%2 dropped=%3 segments=%4 bytes=%5 seconds=%6")
+                          .arg(state.framesAccepted)
+                          .arg(state.framesWritten)
+                          .arg(state.framesDropped)
+                          .arg(state.segments.size())
+                          .arg(bytes)
+                          .arg(seconds, 0, 'f', 3));
+}
+
 void HeadlessRecorder::shutDown()
 {
     if (!m_recorder)
         return;
     m_recorder->setOnStop(nullptr);
     m_recorder->stop();
+    if (m_printStatistics)
+        printStatistics();
     m_recorder->discardAndWait();
     m_recorder.reset();
 }

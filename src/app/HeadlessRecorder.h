@@ -14,6 +14,9 @@ class HeadlessRecorder : public QObject {
     Q_OBJECT
 public:
     explicit HeadlessRecorder(MediaPlatform platform, QObject* parent = nullptr);
+
+    // With statistics on, shutDown() prints one line of counters on stderr (for benchmarks).
+    void setPrintStatistics(bool on) { m_printStatistics = on; }
     ~HeadlessRecorder() override;
 
     // False (with the message on stderr) when recording cannot start.
@@ -27,5 +30,8 @@ signals:
 
 private:
     MediaPlatform m_platform;
+    void printStatistics();
+
     std::unique_ptr<ReplayRecorder> m_recorder;
+    bool m_printStatistics = false;
 };

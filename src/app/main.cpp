@@ -21,6 +21,7 @@ int runHeadless(int argc, char** argv)
     ReplayRecorder::removeStaleBuffers();
 
     HeadlessRecorder recorder(createMediaPlatform());
+    recorder.setPrintStatistics(QCoreApplication::arguments().contains(QStringLiteral("--stats")));
     SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
     int exitCode = 0;
     QObject::connect(&watcher, &SignalWatcher::received, &app, [&](int number) {
@@ -44,7 +45,8 @@ void printUsage()
 {
     std::fputs("Usage: ferrovane --headless\n"
                "  Records the main display into a rolling buffer until SIGINT or SIGTERM.\n"
-               "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n",
+               "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n"
+               "  --stats prints frame and segment counters on stderr when it stops.\n",
                stdout);
 }
 

@@ -46,6 +46,13 @@ void FakeScreenCapture::deliver(MediaTime pts, FrameStatus status, bool withImag
     QMetaObject::invokeMethod(stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
 }
 
+void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image)
+{
+    CapturedFrame frame{pts, FrameStatus::Complete, std::move(image)};
+    auto handler = stream->onFrame;
+    QMetaObject::invokeMethod(stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
+}
+
 void FakeScreenCapture::failStream(const Error& error)
 {
     auto handler = stream->onStop;

@@ -33,6 +33,7 @@ public:
     // Delivers a frame on the handler's thread and waits until it has been handled.
     void deliver(double seconds, FrameStatus status = FrameStatus::Complete, bool withImage = true);
     void deliver(MediaTime pts, FrameStatus status = FrameStatus::Complete, bool withImage = true);
+    void deliver(MediaTime pts, PixelBufferRef image);
     // Ends the stream as a lost display would, from a thread of its own.
     void failStream(const Error& error);
 
