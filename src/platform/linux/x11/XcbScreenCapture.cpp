@@ -1,16 +1,37 @@
 #include "platform/linux/x11/XcbScreenCapture.h"
 
-XcbScreenCapture::XcbScreenCapture(QString displayName) : m_displayName(std::move(displayName)) {}
+#include "platform/linux/x11/XcbCaptureStream.h"
+#include "platform/linux/x11/XcbConnection.h"
+#include "platform/linux/x11/XcbMonitors.h"
 
-Result<ShareableContent> XcbScreenCapture::shareableContent()
-{
-    return platformError(QStringLiteral("not implemented"));
+XcbScreenCapture::XcbScreenCapture(QString displayName)
+    : m_displayName(std::move(displayName)) {}
+
+// A connection per call: the recorder asks once per start, and a fresh one sees the monitors as they are.
+Result<ShareableContent> XcbScreenCapture::shareableContent() {
+    Result<XcbConnection> connection = XcbConnection::open(m_displayName);
+    if (!connection) return connection.error();
+    const bool monitors = XcbMonitors::negotiate(connection.value());
+    ShareableContent content = XcbMonitors::list(connection.value(), monitors);
+    if (connection.value().hasError())
+        return platformError(QStringLiteral("The X display connection was lost."));
+    return content;
 }
 
-Result<std::unique_ptr<CaptureStream>> XcbScreenCapture::createStream(const DisplayInfo&, const std::vector<int64_t>&,
-                                                                      const StreamConfiguration&, QObject*,
-                                                                      CaptureStream::FrameHandler,
-                                                                      CaptureStream::StopHandler)
-{
-    return platformError(QStringLiteral("not implemented"));
+// The exclusion cannot be honoured: X11 grabs the root window's picture, in which every client's windows
+// are already composed. Width and height are ignored too: frames keep the display's own size and the
+// encoder scales them.
+Result<std::unique_ptr<CaptureStream>>
+XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
+                               const StreamConfiguration& configuration, QObject* handlerContext,
+                               CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
+    Q_UNUSED(excludedProcessIds);
+    Q_ASSERT(handlerContext && onFrame);
+    if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA)
+        return platformError(QStringLiteral("Only BGRA frames can be captured."));
+    const MediaTime interval = configuration.minimumFrameInterval;
+    if (!interval.isValid() || interval.value() <= 0 || configuration.queueDepth < 1)
+        return platformError(QStringLiteral("The capture needs a frame interval and a queue depth."));
+    return Result<std::unique_ptr<CaptureStream>>(std::make_unique<XcbCaptureStream>(
+        m_displayName, display, configuration, handlerContext, std::move(onFrame), std::move(onStop)));
 }

@@ -2,17 +2,16 @@
 
 #include "platform/ScreenCapture.h"
 
-// RandR monitors and MIT-SHM grabs of the X display named at construction.
+// RandR monitors and MIT-SHM grabs of the X display named at construction (empty: $DISPLAY).
 class XcbScreenCapture final : public ScreenCapture {
 public:
     explicit XcbScreenCapture(QString displayName);
 
     Result<ShareableContent> shareableContent() override;
-    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
-                                                        const std::vector<int64_t>& excludedProcessIds,
-                                                        const StreamConfiguration& configuration,
-                                                        QObject* handlerContext, CaptureStream::FrameHandler onFrame,
-                                                        CaptureStream::StopHandler onStop) override;
+    Result<std::unique_ptr<CaptureStream>>
+    createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
+                 const StreamConfiguration& configuration, QObject* handlerContext,
+                 CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) override;
 
 private:
     QString m_displayName;

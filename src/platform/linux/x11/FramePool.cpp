@@ -1,0 +1,95 @@
+#include "platform/linux/x11/FramePool.h"
+
+#include "platform/linux/x11/XcbConnection.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstdlib>
+
+void FramePool::ReleaseMemory::operator()(uint8_t* memory) const {
+    if (shared)
+        shmdt(memory);
+    else
+        std::free(memory);
+}
+
+FramePool::FramePool(int count, QSize size)
+    : m_size(size)
+    , m_buffers(size_t(count))
+    , m_free(size_t(count), true) {}
+
+FramePool::~FramePool() = default;
+
+std::shared_ptr<FramePool> FramePool::createShared(xcb_connection_t* connection, int count, QSize size) {
+    std::shared_ptr<FramePool> pool(new FramePool(count, size));
+    size_t attached = 0;
+    for (; attached < size_t(count); ++attached) {
+        const int id = shmget(IPC_PRIVATE, pool->bytesPerBuffer(), IPC_CREAT | 0600);
+        if (id < 0) break;
+        void* address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            break;
+        }
+        std::unique_ptr<uint8_t, ReleaseMemory> memory(static_cast<uint8_t*>(address), ReleaseMemory{true});
+        const xcb_shm_seg_t segment = xcb_generate_id(connection);
+        const bool ok = xcbSucceeded(connection, xcb_shm_attach_checked(connection, segment, id, 0));
+        // Removed as soon as the server holds it, so the segment vanishes with the last detach even if we
+        // crash.
+        shmctl(id, IPC_RMID, nullptr);
+        if (!ok) break;
+        pool->adopt(attached, std::move(memory), segment);
+    }
+    if (attached < size_t(count)) {
+        pool->detach(connection);
+        return nullptr;
+    }
+    return pool;
+}
+
+std::shared_ptr<FramePool> FramePool::createPrivate(int count, QSize size) {
+    std::shared_ptr<FramePool> pool(new FramePool(count, size));
+    for (size_t i = 0; i < size_t(count); ++i) {
+        // Cache-line aligned for the scaler's vector loads.
+        auto* memory = static_cast<uint8_t*>(std::aligned_alloc(64, (pool->bytesPerBuffer() + 63) / 64 * 64));
+        if (!memory) return nullptr;
+        pool->adopt(i, std::unique_ptr<uint8_t, ReleaseMemory>(memory, ReleaseMemory{false}), 0);
+    }
+    return pool;
+}
+
+void FramePool::adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment) {
+    Buffer& buffer = m_buffers[index];
+    buffer.picture = PixelBuffer{memory.get(), m_size.width(), m_size.height(), bytesPerRow()};
+    buffer.memory = std::move(memory);
+    buffer.segment = segment;
+}
+
+void FramePool::detach(xcb_connection_t* connection) {
+    for (Buffer& buffer : m_buffers) {
+        if (buffer.segment) xcb_shm_detach(connection, buffer.segment);
+        buffer.segment = 0;
+    }
+}
+
+std::optional<FramePool::Lease> FramePool::acquire() {
+    size_t index = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        while (index < m_free.size() && !m_free[index])
+            ++index;
+        if (index == m_free.size()) return std::nullopt;
+        m_free[index] = false;
+    }
+    Buffer& buffer = m_buffers[index];
+    // The picture does not own its struct; the deleter only hands the buffer back and keeps the pool alive.
+    PixelBufferRef picture(&buffer.picture,
+                           [pool = shared_from_this(), index](const PixelBuffer*) { pool->release(index); });
+    return Lease{std::move(picture), buffer.memory.get(), buffer.segment};
+}
+
+void FramePool::release(size_t index) {
+    std::lock_guard lock(m_mutex);
+    m_free[index] = true;
+}

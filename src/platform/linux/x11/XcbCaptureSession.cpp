@@ -1,0 +1,211 @@
+#include "platform/linux/x11/XcbCaptureSession.h"
+
+#include "platform/linux/x11/XcbMonitors.h"
+
+#include <xcb/randr.h>
+#include <xcb/xfixes.h>
+
+#include <cstring>
+
+namespace {
+
+// RandR reports output and CRTC changes, but not monitors added or removed by clients; a slow poll catches
+// those (one round trip each).
+constexpr double displayCheckIntervalSeconds = 1.0;
+
+// GetImage fills the buffers as they are, so only little-endian 32-bit pixels with 8-bit RGB channels
+// (24- and 32-bit true colour, nearly every X server today) can be read as BGRA.
+bool isBgra(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
+    bool thirtyTwoBits = false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem > 0; xcb_format_next(&it))
+        thirtyTwoBits |= it.data->depth == screen->root_depth && it.data->bits_per_pixel == 32;
+    if (!thirtyTwoBits) return false;
+    for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem > 0; xcb_depth_next(&depth)) {
+        for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem > 0;
+             xcb_visualtype_next(&visual)) {
+            if (visual.data->visual_id == screen->root_visual)
+                return visual.data->red_mask == 0xff0000 && visual.data->green_mask == 0xff00 &&
+                       visual.data->blue_mask == 0xff;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+XcbCaptureSession::XcbCaptureSession(XcbConnection connection, const DisplayInfo& display,
+                                     const StreamConfiguration& configuration)
+    : m_connection(std::move(connection))
+    , m_display(display)
+    , m_showsCursor(configuration.showsCursor)
+    , m_queueDepth(configuration.queueDepth) {}
+
+Result<std::unique_ptr<XcbCaptureSession>> XcbCaptureSession::open(const QString& displayName,
+                                                                   const DisplayInfo& display,
+                                                                   const StreamConfiguration& configuration) {
+    Result<XcbConnection> connection = XcbConnection::open(displayName);
+    if (!connection) return connection.error();
+    std::unique_ptr<XcbCaptureSession> session(
+        new XcbCaptureSession(connection.take(), display, configuration));
+    if (Status ready = session->setUp(); !ready) return ready.error();
+    return Result<std::unique_ptr<XcbCaptureSession>>(std::move(session));
+}
+
+Status XcbCaptureSession::setUp() {
+    xcb_connection_t* c = m_connection.get();
+    const xcb_window_t root = m_connection.root();
+    if (!isBgra(xcb_get_setup(c), m_connection.screen()))
+        return platformError(QStringLiteral("The X display's pixel format cannot be captured."));
+    for (xcb_extension_t* id : {&xcb_shm_id, &xcb_damage_id, &xcb_xfixes_id, &xcb_randr_id})
+        xcb_prefetch_extension_data(c, id);
+
+    m_monitors = XcbMonitors::negotiate(m_connection);
+    const std::optional<QRect> rect = XcbMonitors::geometry(m_connection, m_monitors, m_display.displayId);
+    if (!rect || rect->isEmpty()) return m_connection.hasError() ? lost() : gone();
+    m_rect = *rect;
+    if (m_monitors) {
+        m_randrEvent = m_connection.extension(&xcb_randr_id)->first_event;
+        xcb_randr_select_input(c, root,
+                               XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                   XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
+
+    // Without DAMAGE every tick grabs: correct, only dearer on a still screen.
+    if (const auto* damage = m_connection.extension(&xcb_damage_id)) {
+        if (xcbReply(c, xcb_damage_query_version_reply, xcb_damage_query_version(c, 1, 1))) {
+            m_damage = xcb_generate_id(c);
+            xcb_damage_create(c, m_damage, root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+            m_damageEvent = damage->first_event;
+        }
+    }
+    // Without XFixes the cursor cannot be read, so frames go without it.
+    const auto* xfixes = m_showsCursor ? m_connection.extension(&xcb_xfixes_id) : nullptr;
+    if (xfixes && xcbReply(c, xcb_xfixes_query_version_reply, xcb_xfixes_query_version(c, 5, 0))) {
+        xcb_xfixes_select_cursor_input(c, root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+        m_xfixesEvent = xfixes->first_event;
+    }
+
+    m_shm = m_connection.extension(&xcb_shm_id) != nullptr;
+    if (Status pool = makePool(m_rect.size()); !pool) return pool;
+    xcb_flush(c);
+    if (m_connection.hasError()) return lost();
+    return Ok{};
+}
+
+Status XcbCaptureSession::makePool(QSize size) {
+    if (m_pool) m_pool->detach(m_connection.get());
+    m_pool.reset();
+    if (m_shm) m_pool = FramePool::createShared(m_connection.get(), m_queueDepth, size);
+    // Without MIT-SHM (a remote display, a server in another IPC namespace) each picture crosses the socket
+    // and is copied once more: slower, but it works on any display.
+    m_shm = m_pool != nullptr;
+    if (!m_pool) m_pool = FramePool::createPrivate(m_queueDepth, size);
+    if (!m_pool) return platformError(QStringLiteral("There is not enough memory to capture the display."));
+    return Ok{};
+}
+
+Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
+    if (m_captureThread == std::thread::id()) m_captureThread = std::this_thread::get_id();
+    Q_ASSERT(m_captureThread == std::this_thread::get_id());
+    readEvents();
+    if (Status display = followDisplay(now); !display) return display.error();
+
+    std::optional<QPoint> pointer;
+    if (m_xfixesEvent) {
+        pointer = queryPointer();
+        // Only a cursor over the display is drawn, so moves elsewhere leave the frame idle.
+        if (pointer && !m_cursor.bounds(*pointer).intersects(m_rect)) pointer.reset();
+    }
+    if (m_connection.hasError()) return lost();
+    const bool cursorChanged = pointer != m_lastPointer || (pointer && m_cursor.isStale());
+    if (!m_needsComplete && !m_damaged && !cursorChanged && m_damage != XCB_NONE)
+        return std::optional(CapturedFrame{now, FrameStatus::Idle, nullptr});
+
+    // With every buffer still downstream the tick is dropped; the change stays pending for the next one.
+    std::optional<FramePool::Lease> lease = m_pool->acquire();
+    if (!lease) return std::optional<CapturedFrame>();
+    // Reset before the grab: whatever is drawn from here on raises a fresh notify for the next tick.
+    if (m_damage != XCB_NONE) xcb_damage_subtract(m_connection.get(), m_damage, XCB_NONE, XCB_NONE);
+    if (!grab(*lease)) {
+        if (m_connection.hasError()) return lost();
+        return std::optional<CapturedFrame>();
+    }
+    if (pointer) {
+        m_cursor.refresh(m_connection.get());
+        m_cursor.draw(lease->pixels, m_pool->bytesPerRow(), m_rect, *pointer);
+    }
+    m_lastPointer = pointer;
+    m_damaged = false;
+    m_needsComplete = false;
+    return std::optional(CapturedFrame{now, FrameStatus::Complete, std::move(lease->picture)});
+}
+
+void XcbCaptureSession::readEvents() {
+    while (XcbEvent event{xcb_poll_for_event(m_connection.get())}) {
+        const uint8_t type = event->response_type & 0x7f;
+        if (m_damageEvent && type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
+            m_damaged = true;
+        } else if (m_xfixesEvent && type == m_xfixesEvent + XCB_XFIXES_CURSOR_NOTIFY) {
+            m_cursor.noteSerial(
+                reinterpret_cast<xcb_xfixes_cursor_notify_event_t*>(event.get())->cursor_serial);
+        } else if (m_randrEvent && (type == m_randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                                    type == m_randrEvent + XCB_RANDR_NOTIFY)) {
+            m_displayCheckDue = true;
+        }
+    }
+}
+
+Status XcbCaptureSession::followDisplay(MediaTime now) {
+    if (!m_displayCheckDue && m_lastDisplayCheck.isValid() &&
+        (now - m_lastDisplayCheck).seconds() < displayCheckIntervalSeconds)
+        return Ok{};
+    m_displayCheckDue = false;
+    m_lastDisplayCheck = now;
+    const std::optional<QRect> rect = XcbMonitors::geometry(m_connection, m_monitors, m_display.displayId);
+    if (m_connection.hasError()) return lost();
+    if (!rect || rect->isEmpty()) return gone();
+    if (*rect == m_rect) return Ok{};
+    // A new mode or position: frames follow the display at its new size.
+    if (rect->size() != m_pool->size()) {
+        if (Status pool = makePool(rect->size()); !pool) return pool;
+    }
+    m_rect = *rect;
+    m_needsComplete = true;
+    return Ok{};
+}
+
+std::optional<QPoint> XcbCaptureSession::queryPointer() {
+    auto reply = xcbReply(m_connection.get(), xcb_query_pointer_reply,
+                          xcb_query_pointer(m_connection.get(), m_connection.root()));
+    if (!reply || !reply->same_screen) return std::nullopt;
+    return QPoint(reply->root_x, reply->root_y);
+}
+
+bool XcbCaptureSession::grab(const FramePool::Lease& lease) {
+    xcb_connection_t* c = m_connection.get();
+    const size_t bytes = m_pool->bytesPerBuffer();
+    if (lease.segment) {
+        auto reply =
+            xcbReply(c, xcb_shm_get_image_reply,
+                     xcb_shm_get_image(c, m_connection.root(), int16_t(m_rect.x()), int16_t(m_rect.y()),
+                                       uint16_t(m_rect.width()), uint16_t(m_rect.height()), ~0u,
+                                       XCB_IMAGE_FORMAT_Z_PIXMAP, lease.segment, 0));
+        return reply && reply->size >= bytes;
+    }
+    auto reply = xcbReply(c, xcb_get_image_reply,
+                          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_connection.root(),
+                                        int16_t(m_rect.x()), int16_t(m_rect.y()), uint16_t(m_rect.width()),
+                                        uint16_t(m_rect.height()), ~0u));
+    if (!reply || size_t(xcb_get_image_data_length(reply.get())) < bytes) return false;
+    std::memcpy(lease.pixels, xcb_get_image_data(reply.get()), bytes);
+    return true;
+}
+
+Error XcbCaptureSession::lost() const {
+    return platformError(QStringLiteral("The X display connection was lost."));
+}
+
+Error XcbCaptureSession::gone() const {
+    return platformError(QStringLiteral("The display \"%1\" was disconnected.").arg(m_display.name));
+}

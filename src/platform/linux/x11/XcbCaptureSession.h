@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/ScreenCapture.h"
+#include "platform/linux/x11/FramePool.h"
+#include "platform/linux/x11/XcbConnection.h"
+#include "platform/linux/x11/XcbCursor.h"
+
+#include <QRect>
+#include <xcb/damage.h>
+
+#include <memory>
+#include <optional>
+#include <thread>
+
+// What a capture stream holds of the X server: its own connection, a damage object on the root window,
+// the cursor, the display's rectangle and the frame pool. Opened on the caller's thread, then used by the
+// capture thread only.
+class XcbCaptureSession {
+public:
+    static Result<std::unique_ptr<XcbCaptureSession>>
+    open(const QString& displayName, const DisplayInfo& display, const StreamConfiguration& configuration);
+
+    // One tick stamped `now`: a complete frame when the screen or the cursor changed since the last one (and
+    // always first), an idle frame otherwise, none when every buffer is still held downstream, or the error
+    // that ends the stream.
+    Result<std::optional<CapturedFrame>> capture(MediaTime now);
+
+private:
+    XcbCaptureSession(XcbConnection connection, const DisplayInfo& display,
+                      const StreamConfiguration& configuration);
+    Status setUp();
+    void readEvents();
+    Status makePool(QSize size);
+    Status followDisplay(MediaTime now);
+    std::optional<QPoint> queryPointer();
+    bool grab(const FramePool::Lease& lease);
+    Error lost() const;
+    Error gone() const;
+
+    std::thread::id m_captureThread; // the thread of the first capture(); every later one must match
+    XcbConnection m_connection;
+    const DisplayInfo m_display;
+    const bool m_showsCursor;
+    const int m_queueDepth;
+
+    bool m_monitors = false;   // RandR 1.5
+    bool m_shm = false;        // MIT-SHM works; once it fails the stream stays on plain GetImage
+    uint8_t m_damageEvent = 0; // first event codes; 0 when the extension is missing
+    uint8_t m_xfixesEvent = 0;
+    uint8_t m_randrEvent = 0;
+    xcb_damage_damage_t m_damage = XCB_NONE;
+
+    QRect m_rect; // the display in root coordinates
+    std::shared_ptr<FramePool> m_pool;
+    XcbCursor m_cursor;
+    std::optional<QPoint> m_lastPointer; // as drawn into the last complete frame
+    bool m_damaged = false;
+    bool m_needsComplete = true;
+    bool m_displayCheckDue = false;
+    MediaTime m_lastDisplayCheck;
+};

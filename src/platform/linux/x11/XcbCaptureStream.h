@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/ScreenCapture.h"
+#include "platform/linux/x11/FrameDelivery.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class XcbCaptureSession;
+
+// A capture of one display on a thread of its own, paced by absolute deadlines one frame interval apart: a
+// late tick is skipped, never bunched. Frames reach the handler on the handler context's thread.
+class XcbCaptureStream final : public CaptureStream {
+public:
+    XcbCaptureStream(QString displayName, DisplayInfo display, StreamConfiguration configuration,
+                     QObject* handlerContext, FrameHandler onFrame, StopHandler onStop);
+    ~XcbCaptureStream() override;
+
+    Status startCapture() override;
+    void stopCapture() override;
+
+private:
+    void run();
+    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+    void endWithError(const Error& error);
+
+    const QString m_displayName;
+    const DisplayInfo m_display;
+    const StreamConfiguration m_configuration;
+    StopHandler m_onStop; // capture thread only, once started
+    FrameDelivery m_delivery;
+    std::unique_ptr<XcbCaptureSession> m_session; // capture thread only, once started
+    std::thread m_thread;                         // owner's thread only
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopRequested = false; // guarded by m_mutex
+};
