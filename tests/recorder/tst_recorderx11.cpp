@@ -1,0 +1,115 @@
+#include "platform/PlatformFactory.h"
+#include "recorder/BufferRoot.h"
+#include "recorder/ReplayRecorder.h"
+#include "support/Probe.h"
+#include "support/TestEnvironment.h"
+#include "support/Xvfb.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+// The recorder on a real X server with the real encoder: what a user's session does, on a small screen.
+namespace {
+
+unsigned mode(const QString& path)
+{
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+double seconds(const Segment& s) { return (s.end - s.start).seconds(); }
+
+} // namespace
+
+class TestRecorderX11 : public QObject {
+    Q_OBJECT
+private:
+    Xvfb m_x;
+
+    void startTicker()
+    {
+        m_x.startClient("xterm", {"-geometry", "80x24+0+0", "-e", "sh", "-c",
+                                  "while :; do date +%T.%N; sleep 0.05; done"});
+    }
+
+private slots:
+    void init() { QVERIFY(m_x.start(QSize(640, 400))); }
+    void cleanup()
+    {
+        m_x.stop();
+        BufferRoot::removeAll();
+    }
+
+    void changingScreenRollsPrivateSegments()
+    {
+        startTicker();
+        auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
+        const Status started = recorder->start();
+        QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().description));
+        QTRY_VERIFY_WITH_TIMEOUT(recorder->snapshot().segments.size() >= 2, 20000);
+
+        const auto state = recorder->snapshot();
+        QCOMPARE(state.size, QSize(640, 400));
+        QVERIFY(state.framesWritten > 0);
+        for (const Segment& segment : state.segments) {
+            // A roll happens at the first frame 5 s or more after the segment began.
+            QVERIFY2(seconds(segment) >= 5.0 && seconds(segment) < 5.5, qPrintable(QString::number(seconds(segment))));
+            QCOMPARE(mode(segment.url), 0600u);
+            const QJsonObject video = Probe::videoStream(segment.url);
+            QCOMPARE(video["codec_name"].toString(), QString("h264"));
+            QCOMPARE(video["width"].toInt(), 640);
+            QVERIFY(std::abs(Probe::duration(segment.url) - seconds(segment)) < 0.04);
+        }
+        // Segments follow each other without a gap.
+        QCOMPARE(state.segments[1].start, state.segments[0].end);
+        QCOMPARE(mode(recorder->workDir()), 0700u);
+        QCOMPARE(mode(QFileInfo(recorder->workDir()).absolutePath()), 0700u);
+
+        // stop() closes the open segment at the time of the stop.
+        recorder->stop();
+        QTRY_COMPARE(recorder->snapshot().inFlight, 0);
+        const auto stopped = recorder->snapshot();
+        QCOMPARE(stopped.segments.size(), state.segments.size() + 1);
+        QVERIFY(!stopped.streaming);
+        recorder->discardAndWait();
+        QVERIFY(!QFileInfo::exists(recorder->workDir()));
+    }
+
+    void stillScreenWritesOnlyTheFirstFrame()
+    {
+        auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
+        QVERIFY(recorder->start().ok());
+        QTest::qWait(1500);
+        const auto state = recorder->snapshot();
+        QCOMPARE(state.framesAccepted, int64_t(1));
+        QVERIFY(state.writing);
+    }
+
+    void lostServerStopsOnce()
+    {
+        startTicker();
+        auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
+        std::atomic<int> calls = 0;
+        QString message;
+        recorder->setOnStop([&](const Error& error) {
+            message = error.localizedDescription();
+            ++calls;
+        });
+        QVERIFY(recorder->start().ok());
+        QTRY_VERIFY(recorder->snapshot().writing);
+        m_x.kill();
+        QTRY_COMPARE(calls.load(), 1);
+        QCOMPARE(message, QString("The X display connection was lost."));
+        QTRY_VERIFY(!recorder->snapshot().streaming);
+        QTRY_COMPARE(recorder->snapshot().inFlight, 0);
+        QTest::qWait(300);
+        QCOMPARE(calls.load(), 1);
+        recorder->setOnStop(nullptr);
+        recorder->stop();
+    }
+};
+
+FERROVANE_TEST_MAIN(TestRecorderX11)
+#include "tst_recorderx11.moc"
