@@ -58,6 +58,9 @@ public:
     virtual Status startCapture() = 0;
     // Returns once no more frames will be delivered. Errors are not reported.
     virtual void stopCapture() = 0;
+    // Ticks that yielded no frame although one was due: no free buffer, a full delivery queue, or a tick
+    // skipped for coming too late. For statistics; any thread.
+    virtual int64_t droppedFrames() const { return 0; }
 };
 
 class ScreenCapture {
@@ -69,10 +72,8 @@ public:
 
     // X11 cannot leave one process's windows out of a root-window grab: the exclusion is accepted and
     // ignored there.
-    virtual Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
-                                                                const std::vector<int64_t>& excludedProcessIds,
-                                                                const StreamConfiguration& configuration,
-                                                                QObject* handlerContext,
-                                                                CaptureStream::FrameHandler onFrame,
-                                                                CaptureStream::StopHandler onStop) = 0;
+    virtual Result<std::unique_ptr<CaptureStream>>
+    createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
+                 const StreamConfiguration& configuration, QObject* handlerContext,
+                 CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) = 0;
 };

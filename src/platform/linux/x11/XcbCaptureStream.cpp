@@ -51,16 +51,30 @@ void XcbCaptureStream::run() {
     const nanoseconds interval(m_configuration.minimumFrameInterval.valueIn(MediaTime::nanosecondTimescale));
     steady_clock::time_point deadline = steady_clock::now();
     while (waitUntil(deadline)) {
+        const steady_clock::time_point started = steady_clock::now();
         Result<std::optional<CapturedFrame>> tick = m_session->capture(MonotonicClock::read());
         if (!tick) {
             endWithError(tick.error());
             return;
         }
-        if (tick.value()) m_delivery.post(std::move(*tick.value()));
+        if (!tick.value()) {
+            ++m_dropped;
+        } else {
+            const bool complete = tick.value()->status == FrameStatus::Complete;
+            if (!m_delivery.post(std::move(*tick.value())) && complete) ++m_dropped;
+        }
 
+        // A tick that is late by up to half an interval (a busy X server, a busy core) still runs, at once:
+        // jitter then costs no frames. Later than that it is skipped, and no tick ever follows the last one
+        // by less than half an interval, so a stall never bunches frames.
         deadline += interval;
         const steady_clock::time_point now = steady_clock::now();
-        if (deadline <= now) deadline += interval * ((now - deadline) / interval + 1);
+        if (now - deadline > interval / 2) {
+            const auto skipped = (now - deadline) / interval + 1;
+            m_dropped += skipped;
+            deadline += interval * skipped;
+        }
+        deadline = std::max(deadline, started + interval / 2);
     }
 }
 

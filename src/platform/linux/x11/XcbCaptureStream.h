@@ -3,6 +3,7 @@
 #include "platform/ScreenCapture.h"
 #include "platform/linux/x11/FrameDelivery.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -21,6 +22,7 @@ public:
 
     Status startCapture() override;
     void stopCapture() override;
+    int64_t droppedFrames() const override { return m_dropped.load(); }
 
 private:
     void run();
@@ -38,4 +40,5 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopRequested = false; // guarded by m_mutex
+    std::atomic<int64_t> m_dropped{0};
 };
