@@ -16,7 +16,9 @@
 
 namespace {
 
-QString uuidString() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidString() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
 
 } // namespace
 
@@ -26,48 +28,37 @@ ReplayRecorder::ReplayRecorder(double bufferSeconds, int fps, double maxWidth, M
     , maxWidth(maxWidth)
     , m_platform(std::move(platform))
     , m_workDir(BufferRoot::location() + QLatin1Char('/') + uuidString())
-    , m_queue(std::make_shared<WorkQueue>(QStringLiteral("ferrovane.capture")))
-{
-}
+    , m_queue(std::make_shared<WorkQueue>(QStringLiteral("ferrovane.capture"))) {}
 
-ReplayRecorder::~ReplayRecorder()
-{
+ReplayRecorder::~ReplayRecorder() {
     std::unique_ptr<CaptureStream> stream;
     m_queue->sync([&] { stream = std::move(m_stream); });
-    if (stream)
-        stream->stopCapture();
+    if (stream) stream->stopCapture();
     stream.reset();
     m_queue->shutdown();
 }
 
-void ReplayRecorder::setOnStop(StopCallback callback)
-{
+void ReplayRecorder::setOnStop(StopCallback callback) {
     m_onStop.store(callback ? std::make_shared<const StopCallback>(std::move(callback)) : nullptr);
 }
 
-QSize ReplayRecorder::captureSize(double displayWidth, double displayHeight, double maxWidth)
-{
+QSize ReplayRecorder::captureSize(double displayWidth, double displayHeight, double maxWidth) {
     const double w = maxWidth < 2 * displayWidth ? maxWidth : 2 * displayWidth;
     const double h = (displayHeight / displayWidth) * w;
     return QSize(int(int64_t(w) & ~int64_t(1)), int(int64_t(h) & ~int64_t(1)));
 }
 
-Status ReplayRecorder::start()
-{
-    if (Status made = BufferRoot::createPrivateFolder(m_workDir); !made)
-        return made;
+Status ReplayRecorder::start() {
+    if (Status made = BufferRoot::createPrivateFolder(m_workDir); !made) return made;
 
     Result<ShareableContent> content = m_platform.capture->shareableContent();
-    if (!content)
-        return content.error();
+    if (!content) return content.error();
     const auto& displays = content.value().displays;
-    if (displays.empty())
-        return ReplayError::noDisplay().toError();
+    if (displays.empty()) return ReplayError::noDisplay().toError();
     auto display = std::find_if(displays.begin(), displays.end(), [&](const DisplayInfo& d) {
         return d.displayId == content.value().mainDisplayId;
     });
-    if (display == displays.end())
-        display = displays.begin();
+    if (display == displays.end()) display = displays.begin();
 
     const std::vector<int64_t> excluded{int64_t(getpid())};
     const QSize size = captureSize(display->width, display->height, maxWidth);
@@ -89,45 +80,40 @@ Status ReplayRecorder::start()
         *display, excluded, configuration, m_queue->context(),
         [this](const CapturedFrame& frame) { handleFrame(frame); },
         [this](const Error& error) { streamStopped(error); });
-    if (!stream)
-        return stream.error();
-    if (Status started = stream.value()->startCapture(); !started)
-        return started;
+    if (!stream) return stream.error();
+    if (Status started = stream.value()->startCapture(); !started) return started;
     m_queue->sync([&] { m_stream = stream.take(); });
     return Ok{};
 }
 
-void ReplayRecorder::stop()
-{
+void ReplayRecorder::stop() {
     std::unique_ptr<CaptureStream> stream;
     m_queue->sync([&] { stream = std::move(m_stream); });
-    if (stream)
-        stream->stopCapture();
+    if (stream) stream->stopCapture();
+    m_queue->sync([&] {
+        if (stream) m_captureDropped += stream->droppedFrames();
+        finishCurrentSegment(m_platform.clock->now());
+    });
     stream.reset();
-    m_queue->sync([&] { finishCurrentSegment(m_platform.clock->now()); });
 }
 
 // Runs on the capture thread. The segment is closed later on the work queue, so it may still be open
 // when the callback runs.
-void ReplayRecorder::streamStopped(const Error& error)
-{
+void ReplayRecorder::streamStopped(const Error& error) {
     m_queue->async([this] {
         finishCurrentSegment(m_platform.clock->now());
+        if (m_stream) m_captureDropped += m_stream->droppedFrames();
         m_stream.reset();
     });
-    if (const auto callback = m_onStop.load())
-        (*callback)(error);
+    if (const auto callback = m_onStop.load()) (*callback)(error);
 }
 
-void ReplayRecorder::handleFrame(const CapturedFrame& frame)
-{
+void ReplayRecorder::handleFrame(const CapturedFrame& frame) {
     m_queue->assertCurrent();
-    if (frame.status != FrameStatus::Complete || !frame.image)
-        return;
+    if (frame.status != FrameStatus::Complete || !frame.image) return;
     const MediaTime pts = frame.presentationTime;
     // Frames already in flight when a save or a roll closed the segment belong to the closed one.
-    if (!(pts > m_lastSegmentEnd))
-        return;
+    if (!(pts > m_lastSegmentEnd)) return;
     ++m_framesAccepted;
 
     if (!m_writer) {
@@ -145,8 +131,7 @@ void ReplayRecorder::handleFrame(const CapturedFrame& frame)
     }
 }
 
-void ReplayRecorder::startSegment(MediaTime at)
-{
+void ReplayRecorder::startSegment(MediaTime at) {
     m_queue->assertCurrent();
     const QString url = m_workDir + QStringLiteral("/seg-") + uuidString() + QStringLiteral(".mp4");
 
@@ -162,19 +147,16 @@ void ReplayRecorder::startSegment(MediaTime at)
 
     // A refused segment leaves a gap; the next accepted frame tries again.
     Result<std::unique_ptr<MovieWriter>> writer = m_platform.writers->openWriter(url, settings);
-    if (!writer)
-        return;
+    if (!writer) return;
     m_writer = writer.take();
     m_writer->startSession(at);
     m_segmentStart = at;
     m_currentURL = url;
 }
 
-void ReplayRecorder::finishCurrentSegment(MediaTime end)
-{
+void ReplayRecorder::finishCurrentSegment(MediaTime end) {
     m_queue->assertCurrent();
-    if (!m_writer || m_currentURL.isEmpty())
-        return;
+    if (!m_writer || m_currentURL.isEmpty()) return;
     std::unique_ptr<MovieWriter> writer = std::move(m_writer);
     const QString url = m_currentURL;
     const MediaTime start = m_segmentStart;
@@ -190,8 +172,8 @@ void ReplayRecorder::finishCurrentSegment(MediaTime end)
     });
 }
 
-void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, MediaTime start, MediaTime end)
-{
+void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, MediaTime start,
+                                     MediaTime end) {
     m_queue->assertCurrent();
     if (status == WriterStatus::Completed)
         m_segments.push_back(Segment{url, start, end});
@@ -206,11 +188,9 @@ void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, Me
     }
 }
 
-void ReplayRecorder::prune(MediaTime now)
-{
+void ReplayRecorder::prune(MediaTime now) {
     m_queue->assertCurrent();
-    if (m_exportsInProgress != 0)
-        return;
+    if (m_exportsInProgress != 0) return;
     const MediaTime cutoff = now - MediaTime::fromSeconds(bufferSeconds + segmentSeconds);
     auto overdue = m_segments.begin();
     while (overdue != m_segments.end() && overdue->end < cutoff) {
@@ -220,8 +200,7 @@ void ReplayRecorder::prune(MediaTime now)
     m_segments.erase(m_segments.begin(), overdue);
 }
 
-void ReplayRecorder::runWhenIdle(std::function<void()> action)
-{
+void ReplayRecorder::runWhenIdle(std::function<void()> action) {
     m_queue->assertCurrent();
     if (m_inFlight == 0)
         action();
@@ -229,8 +208,7 @@ void ReplayRecorder::runWhenIdle(std::function<void()> action)
         m_idleWaiters.push_back(std::move(action));
 }
 
-double ReplayRecorder::bufferedSeconds()
-{
+double ReplayRecorder::bufferedSeconds() {
     double result = 0;
     m_queue->sync([&] {
         MediaTime reference;
@@ -246,20 +224,17 @@ double ReplayRecorder::bufferedSeconds()
     return result;
 }
 
-void ReplayRecorder::discard(std::function<void()> whenDone)
-{
+void ReplayRecorder::discard(std::function<void()> whenDone) {
     m_queue->async([this, whenDone = std::move(whenDone)] {
         runWhenIdle([this, whenDone] {
             m_segments.clear();
             BufferRoot::removeFolder(m_workDir);
-            if (whenDone)
-                whenDone();
+            if (whenDone) whenDone();
         });
     });
 }
 
-void ReplayRecorder::discardAndWait()
-{
+void ReplayRecorder::discardAndWait() {
     // Finalising the last segment takes well under a second; a writer that never reports must not hang
     // the way out, and the next start-up sweeps whatever is left.
     constexpr auto patience = std::chrono::seconds(10);
@@ -269,10 +244,11 @@ void ReplayRecorder::discardAndWait()
     cleared.wait_for(patience);
 }
 
-void ReplayRecorder::removeStaleBuffers() { BufferRoot::removeAll(); }
+void ReplayRecorder::removeStaleBuffers() {
+    BufferRoot::removeAll();
+}
 
-void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveCompletion completion)
-{
+void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveCompletion completion) {
     const double effective = std::min(std::max(seconds, 1.0), bufferSeconds);
     m_queue->async([this, effective, folder, completion = std::move(completion)]() mutable {
         const MediaTime now = m_platform.clock->now();
@@ -283,8 +259,7 @@ void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveComplet
     });
 }
 
-void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder, SaveCompletion completion)
-{
+void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder, SaveCompletion completion) {
     m_queue->assertCurrent();
     const MediaTime cut = now - MediaTime::fromSeconds(seconds);
     std::vector<Segment> picked;
@@ -295,17 +270,16 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
         return;
     }
     ++m_exportsInProgress;
-    QThreadPool::globalInstance()->start(
-        [queue = m_queue, this, assets = m_platform.assets, picked = std::move(picked), cut, folder,
-         completion = std::move(completion)] {
-            Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
-            queue->async([this] { --m_exportsInProgress; });
-            completion(result);
-        });
+    QThreadPool::globalInstance()->start([queue = m_queue, this, assets = m_platform.assets,
+                                          picked = std::move(picked), cut, folder,
+                                          completion = std::move(completion)] {
+        Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
+        queue->async([this] { --m_exportsInProgress; });
+        completion(result);
+    });
 }
 
-ReplayRecorder::Snapshot ReplayRecorder::snapshot()
-{
+ReplayRecorder::Snapshot ReplayRecorder::snapshot() {
     Snapshot s;
     m_queue->sync([&] {
         s.segments = m_segments;
@@ -318,7 +292,7 @@ ReplayRecorder::Snapshot ReplayRecorder::snapshot()
         s.size = QSize(m_width, m_height);
         s.framesAccepted = m_framesAccepted;
         s.framesWritten = m_framesWritten;
-        s.framesDropped = m_framesDropped;
+        s.framesDropped = m_framesDropped + m_captureDropped + (m_stream ? m_stream->droppedFrames() : 0);
     });
     return s;
 }

@@ -34,7 +34,8 @@ public:
     const double maxWidth;
     QString workDir() const { return m_workDir; }
 
-    // Told, on the capture thread, when the stream stops by itself. Set before start(), cleared before stop().
+    // Told, on the capture thread, when the stream stops by itself. Set before start(), cleared before
+    // stop().
     void setOnStop(StopCallback callback);
 
     // Blocks until capture runs or fails; call it off the main thread when the UI must stay responsive.
@@ -68,7 +69,7 @@ public:
         QSize size;
         int64_t framesAccepted = 0; // complete frames later than the last segment end
         int64_t framesWritten = 0;
-        int64_t framesDropped = 0;  // encoder not ready
+        int64_t framesDropped = 0; // encoder not ready, or the capture had no frame when one was due
     };
     Snapshot snapshot();
 
@@ -102,4 +103,5 @@ private:
     int64_t m_framesAccepted = 0;
     int64_t m_framesWritten = 0;
     int64_t m_framesDropped = 0;
+    int64_t m_captureDropped = 0; // of streams already stopped
 };
