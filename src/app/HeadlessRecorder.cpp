@@ -4,9 +4,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QThread>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThread>
 
 #include <cstdio>
 #include <future>
@@ -16,8 +16,7 @@ namespace {
 // The save length when nothing else chose one: the model's default.
 constexpr double defaultSaveSeconds = 30;
 
-void printLine(FILE* stream, const QString& text)
-{
+void printLine(FILE* stream, const QString& text) {
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stream);
 }
@@ -26,22 +25,20 @@ void printLine(FILE* stream, const QString& text)
 
 HeadlessRecorder::HeadlessRecorder(MediaPlatform platform, QObject* parent)
     : QObject(parent)
-    , m_platform(std::move(platform))
-{
+    , m_platform(std::move(platform)) {}
+
+HeadlessRecorder::~HeadlessRecorder() {
+    shutDown();
 }
 
-HeadlessRecorder::~HeadlessRecorder() { shutDown(); }
-
-bool HeadlessRecorder::start()
-{
-    m_recorder = std::make_unique<ReplayRecorder>(Settings::bufferSeconds(), Settings::fps(), Settings::maxWidth(),
-                                                  m_platform);
+bool HeadlessRecorder::start() {
+    m_recorder = std::make_unique<ReplayRecorder>(Settings::bufferSeconds(), Settings::fps(),
+                                                  Settings::maxWidth(), m_platform);
     QPointer<HeadlessRecorder> self(this);
     m_recorder->setOnStop([self](const Error& error) {
         QMetaObject::invokeMethod(qApp, [self, error] {
             printLine(stderr, error.localizedDescription());
-            if (self)
-                emit self->failed(1);
+            if (self) emit self->failed(1);
         });
     });
     const Status started = m_recorder->start();
@@ -54,10 +51,8 @@ bool HeadlessRecorder::start()
     return true;
 }
 
-void HeadlessRecorder::save()
-{
-    if (!m_recorder)
-        return;
+void HeadlessRecorder::save() {
+    if (!m_recorder) return;
     const double seconds = std::min(m_recorder->bufferSeconds, defaultSaveSeconds);
     m_recorder->saveLast(seconds, Settings::folder(), [](const Result<QString>& result) {
         QMetaObject::invokeMethod(qApp, [result] {
@@ -69,8 +64,7 @@ void HeadlessRecorder::save()
     });
 }
 
-void HeadlessRecorder::printStatistics()
-{
+void HeadlessRecorder::printStatistics() {
     // The segment closed by stop() is still being finalised; its numbers belong in the totals.
     ReplayRecorder::Snapshot state = m_recorder->snapshot();
     for (int i = 0; i < 500 && state.inFlight > 0; ++i) {
@@ -83,23 +77,21 @@ void HeadlessRecorder::printStatistics()
         bytes += QFileInfo(segment.url).size();
         seconds += (segment.end - segment.start).seconds();
     }
-    printLine(stderr, QStringLiteral("statistics: accepted=%1 written=%2 dropped=%3 segments=%4 bytes=%5 seconds=%6")
-                          .arg(state.framesAccepted)
-                          .arg(state.framesWritten)
-                          .arg(state.framesDropped)
-                          .arg(state.segments.size())
-                          .arg(bytes)
-                          .arg(seconds, 0, 'f', 3));
+    printLine(stderr,
+              QStringLiteral("statistics: accepted=%1 written=%2 dropped=%3 segments=%4 bytes=%5 seconds=%6")
+                  .arg(state.framesAccepted)
+                  .arg(state.framesWritten)
+                  .arg(state.framesDropped)
+                  .arg(state.segments.size())
+                  .arg(bytes)
+                  .arg(seconds, 0, 'f', 3));
 }
 
-void HeadlessRecorder::shutDown()
-{
-    if (!m_recorder)
-        return;
+void HeadlessRecorder::shutDown() {
+    if (!m_recorder) return;
     m_recorder->setOnStop(nullptr);
     m_recorder->stop();
-    if (m_printStatistics)
-        printStatistics();
+    if (m_printStatistics) printStatistics();
     m_recorder->discardAndWait();
     m_recorder.reset();
 }

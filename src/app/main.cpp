@@ -12,8 +12,7 @@
 
 namespace {
 
-int runHeadless(int argc, char** argv)
-{
+int runHeadless(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::unique_ptr<PreferencesStore> store = createPreferencesStore();
     Settings::useStore(store.get());
@@ -34,15 +33,13 @@ int runHeadless(int argc, char** argv)
         exitCode = code;
         app.quit();
     });
-    if (!recorder.start())
-        return 1;
+    if (!recorder.start()) return 1;
     app.exec();
     recorder.shutDown();
     return exitCode;
 }
 
-void printUsage()
-{
+void printUsage() {
     std::fputs("Usage: ferrovane --headless\n"
                "  Records the main display into a rolling buffer until SIGINT or SIGTERM.\n"
                "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n"
@@ -52,8 +49,7 @@ void printUsage()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -61,8 +57,7 @@ int main(int argc, char** argv)
         printUsage();
         return 0;
     }
-    if (arguments.contains(QStringLiteral("--headless")))
-        return runHeadless(argc, argv);
+    if (arguments.contains(QStringLiteral("--headless"))) return runHeadless(argc, argv);
     std::fputs("ferrovane: the desktop interface is not built yet; use --headless.\n", stderr);
     return 2;
 }

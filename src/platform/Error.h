@@ -16,16 +16,17 @@ struct Error {
     friend bool operator==(const Error&, const Error&) = default;
 };
 
-inline Error platformError(QString description, int code = 0)
-{
+inline Error platformError(QString description, int code = 0) {
     return Error{QStringLiteral("platform"), code, std::move(description)};
 }
 
 // Either a value or an error. Small on purpose: std::expected is C++23.
 template <typename T> class Result {
 public:
-    Result(T value) : m_state(std::move(value)) {}
-    Result(Error error) : m_state(std::move(error)) {}
+    Result(T value)
+        : m_state(std::move(value)) {}
+    Result(Error error)
+        : m_state(std::move(error)) {}
 
     bool ok() const { return m_state.index() == 0; }
     explicit operator bool() const { return ok(); }

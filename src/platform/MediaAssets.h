@@ -19,9 +19,9 @@ struct AssetInfo {
 // without gaps: each one's `at` is the previous one's `at` + `duration`.
 struct CompositionRange {
     QString path;
-    MediaTime start;    // within the file
+    MediaTime start; // within the file
     MediaTime duration;
-    MediaTime at;       // on the composition
+    MediaTime at; // on the composition
 };
 
 struct Composition {

@@ -15,23 +15,19 @@ namespace {
 
 enum class State { Missing, Safe, Unsafe };
 
-State inspect(const QString& path)
-{
+State inspect(const QString& path) {
     struct stat st {};
     if (lstat(QFile::encodeName(path).constData(), &st) != 0)
         return errno == ENOENT ? State::Missing : State::Unsafe;
-    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-        return State::Unsafe;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return State::Unsafe;
     return State::Safe;
 }
 
-QString standInPrefix()
-{
+QString standInPrefix() {
     return temporaryDirectory() + QLatin1Char('/') + name + QStringLiteral("-%1-").arg(geteuid());
 }
 
-Status makeFolder(const QString& path)
-{
+Status makeFolder(const QString& path) {
     const QByteArray encoded = QFile::encodeName(path);
     if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST)
         return platformError(QStringLiteral("Could not create the folder %1: %2")
@@ -44,45 +40,40 @@ Status makeFolder(const QString& path)
 
 } // namespace
 
-QString temporaryDirectory()
-{
+QString temporaryDirectory() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return QDir::cleanPath(runtime);
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return QDir::cleanPath(runtime);
     return QDir::cleanPath(QDir::tempPath());
 }
 
-QString location()
-{
+QString location() {
     const QString root = temporaryDirectory() + QLatin1Char('/') + name;
-    if (inspect(root) != State::Unsafe)
-        return root;
+    if (inspect(root) != State::Unsafe) return root;
     // Someone else's or a link: pick a name nobody can have prepared.
     return standInPrefix() + QString::number(QRandomGenerator::system()->generate64(), 16);
 }
 
-bool isPrivateFolder(const QString& path) { return inspect(path) == State::Safe; }
+bool isPrivateFolder(const QString& path) {
+    return inspect(path) == State::Safe;
+}
 
-Status createPrivateFolder(const QString& path)
-{
+Status createPrivateFolder(const QString& path) {
     const QString parent = QFileInfo(path).absolutePath();
-    if (Status made = makeFolder(parent); !made)
-        return made;
+    if (Status made = makeFolder(parent); !made) return made;
     return makeFolder(path);
 }
 
-void removeFolder(const QString& path)
-{
+void removeFolder(const QString& path) {
     if (inspect(path) == State::Safe)
         QDir(path).removeRecursively(); // removes links as entries, never follows them
 }
 
-void removeAll()
-{
+void removeAll() {
     removeFolder(temporaryDirectory() + QLatin1Char('/') + name);
     const QFileInfo prefix(standInPrefix());
     const QStringList standIns =
-        QDir(prefix.absolutePath()).entryList({prefix.fileName() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden);
+        QDir(prefix.absolutePath())
+            .entryList({prefix.fileName() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden);
     for (const QString& entry : standIns)
         removeFolder(prefix.absolutePath() + QLatin1Char('/') + entry);
 }

@@ -16,9 +16,7 @@ public:
     constexpr MediaTime(int64_t value, int32_t timescale)
         : m_value(value)
         , m_timescale(timescale)
-        , m_valid(timescale > 0)
-    {
-    }
+        , m_valid(timescale > 0) {}
 
     static constexpr MediaTime invalid() { return MediaTime(); }
     static constexpr MediaTime zero() { return MediaTime(0, 1); }

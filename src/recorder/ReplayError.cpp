@@ -1,7 +1,6 @@
 #include "recorder/ReplayError.h"
 
-QString ReplayError::errorDescription() const
-{
+QString ReplayError::errorDescription() const {
     switch (m_kind) {
     case Kind::ExportFailed:
         return QStringLiteral("Could not save the replay: ") + m_message;
@@ -13,6 +12,10 @@ QString ReplayError::errorDescription() const
     return {};
 }
 
-Error ReplayError::toError() const { return Error{domain, int(m_kind), errorDescription()}; }
+Error ReplayError::toError() const {
+    return Error{domain, int(m_kind), errorDescription()};
+}
 
-bool ReplayError::is(const Error& error, Kind kind) { return error.domain == domain && error.code == int(kind); }
+bool ReplayError::is(const Error& error, Kind kind) {
+    return error.domain == domain && error.code == int(kind);
+}

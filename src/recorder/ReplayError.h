@@ -11,7 +11,9 @@ public:
 
     static inline const QString domain = QStringLiteral("ReplayError");
 
-    static ReplayError exportFailed(QString message) { return ReplayError(Kind::ExportFailed, std::move(message)); }
+    static ReplayError exportFailed(QString message) {
+        return ReplayError(Kind::ExportFailed, std::move(message));
+    }
     static ReplayError noDisplay() { return ReplayError(Kind::NoDisplay); }
     static ReplayError nothingRecorded() { return ReplayError(Kind::NothingRecorded); }
 
@@ -24,7 +26,9 @@ public:
     static bool is(const Error& error, Kind kind);
 
 private:
-    explicit ReplayError(Kind kind, QString message = {}) : m_kind(kind), m_message(std::move(message)) {}
+    explicit ReplayError(Kind kind, QString message = {})
+        : m_kind(kind)
+        , m_message(std::move(message)) {}
 
     Kind m_kind;
     QString m_message;

@@ -21,8 +21,7 @@ public:
 
     void async(std::function<void()> work);
     void sync(const std::function<void()>& work);
-    template <typename T> T sync(const std::function<T()>& work)
-    {
+    template <typename T> T sync(const std::function<T()>& work) {
         T result{};
         sync([&] { result = work(); });
         return result;

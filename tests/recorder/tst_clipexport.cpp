@@ -11,24 +11,22 @@
 namespace {
 
 struct Rig {
-    explicit Rig(double buffer = 30) : recorder(std::make_unique<ReplayRecorder>(buffer, 30, 1920, fakes.platform()))
-    {
+    explicit Rig(double buffer = 30)
+        : recorder(std::make_unique<ReplayRecorder>(buffer, 30, 1920, fakes.platform())) {
         fakes.writers->autoComplete = true;
         QDir(folder).removeRecursively();
         recorder->start();
     }
     // One segment per listed start; each closed by the next frame. The last one stays open.
-    void frames(const QList<double>& times)
-    {
+    void frames(const QList<double>& times) {
         for (double t : times)
             fakes.capture->deliver(t);
     }
-    void duration(size_t writer, double seconds)
-    {
-        fakes.assets->infos[fakes.writers->record(writer).path] = AssetInfo{true, MediaTime::fromSeconds(seconds)};
+    void duration(size_t writer, double seconds) {
+        fakes.assets->infos[fakes.writers->record(writer).path] =
+            AssetInfo{true, MediaTime::fromSeconds(seconds)};
     }
-    Result<QString> save(double seconds, double now)
-    {
+    Result<QString> save(double seconds, double now) {
         fakes.clock->set(now);
         std::optional<Result<QString>> result;
         std::atomic<bool> done = false;
@@ -36,15 +34,19 @@ struct Rig {
             result = r;
             done = true;
         });
-        if (!QTest::qWaitFor([&] { return done.load(); }, 5000))
-            return platformError("no completion");
+        if (!QTest::qWaitFor([&] { return done.load(); }, 5000)) return platformError("no completion");
         return *result;
     }
-    QList<double> rangeStarts() const { return values([](auto& r) { return r.start.seconds(); }); }
-    QList<double> rangeLengths() const { return values([](auto& r) { return r.duration.seconds(); }); }
-    QList<double> rangeAts() const { return values([](auto& r) { return r.at.seconds(); }); }
-    template <typename F> QList<double> values(F f) const
-    {
+    QList<double> rangeStarts() const {
+        return values([](auto& r) { return r.start.seconds(); });
+    }
+    QList<double> rangeLengths() const {
+        return values([](auto& r) { return r.duration.seconds(); });
+    }
+    QList<double> rangeAts() const {
+        return values([](auto& r) { return r.at.seconds(); });
+    }
+    template <typename F> QList<double> values(F f) const {
         QList<double> list;
         for (const auto& range : fakes.assets->exports.back().first.ranges)
             list << std::round(f(range) * 1000) / 1000;
@@ -64,8 +66,7 @@ class TestClipExport : public QObject {
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
-    void workedExample()
-    {
+    void workedExample() {
         Rig rig;
         rig.frames({100, 105, 110});
         rig.duration(2, 2.3); // [110, 112.3) is closed by the save
@@ -82,8 +83,7 @@ private slots:
         QCOMPARE(rig.recorder->snapshot().lastSegmentEnd.seconds(), 112.3);
     }
 
-    void boundaries()
-    {
+    void boundaries() {
         Rig rig;
         rig.frames({105, 110, 115});
         rig.duration(2, 0.0001);
@@ -93,8 +93,7 @@ private slots:
         QCOMPARE(rig.rangeLengths(), (QList<double>{5}));
     }
 
-    void effectiveLength_data()
-    {
+    void effectiveLength_data() {
         QTest::addColumn<double>("seconds");
         QTest::addColumn<double>("length");
         QTest::newRow("zero is one second") << 0.0 << 1.0;
@@ -102,8 +101,7 @@ private slots:
         QTest::newRow("within the buffer") << 12.0 << 12.0;
         QTest::newRow("above the buffer is the buffer") << 45.0 << 30.0;
     }
-    void effectiveLength()
-    {
+    void effectiveLength() {
         QFETCH(double, seconds);
         QFETCH(double, length);
         Rig rig(30);
@@ -116,15 +114,13 @@ private slots:
         QCOMPARE(total, length);
     }
 
-    void tooLittleMaterial_data()
-    {
+    void tooLittleMaterial_data() {
         QTest::addColumn<double>("material");
         QTest::addColumn<bool>("saved");
         QTest::newRow("0.2 s") << 0.2 << false;
         QTest::newRow("0.25 s") << 0.25 << true;
     }
-    void tooLittleMaterial()
-    {
+    void tooLittleMaterial() {
         QFETCH(double, material);
         QFETCH(bool, saved);
         Rig rig;
@@ -139,25 +135,23 @@ private slots:
         QCOMPARE(rig.recorder->snapshot().exportsInProgress, 0);
     }
 
-    void nothingRecordedRightAfterStart()
-    {
+    void nothingRecordedRightAfterStart() {
         Rig rig;
         const Result<QString> clip = rig.save(5, 50);
         QVERIFY(ReplayError::is(clip.error(), ReplayError::Kind::NothingRecorded));
     }
 
-    void segmentWithoutVideoIsSkipped()
-    {
+    void segmentWithoutVideoIsSkipped() {
         Rig rig;
         rig.frames({100, 105});
-        rig.fakes.assets->infos[rig.fakes.writers->record(0).path] = AssetInfo{false, MediaTime::fromSeconds(5)};
+        rig.fakes.assets->infos[rig.fakes.writers->record(0).path] =
+            AssetInfo{false, MediaTime::fromSeconds(5)};
         rig.duration(1, 2);
         QVERIFY(rig.save(10, 107).ok());
         QCOMPARE(rig.rangeLengths(), (QList<double>{2}));
     }
 
-    void failures_data()
-    {
+    void failures_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("exports");
@@ -166,8 +160,7 @@ private slots:
         QTest::newRow("fallback error without text") << 2 << "Could not save the replay: unknown error" << 2;
         QTest::newRow("folder cannot be made") << 3 << "Could not create the folder %1." << 0;
     }
-    void failures()
-    {
+    void failures() {
         QFETCH(int, kind);
         QFETCH(QString, message);
         QFETCH(int, exports);
@@ -196,8 +189,7 @@ private slots:
         QCOMPARE(rig.recorder->snapshot().segments.size(), size_t(2)); // the buffer is untouched
     }
 
-    void fallbackAfterRefusedPassthrough()
-    {
+    void fallbackAfterRefusedPassthrough() {
         Rig rig;
         rig.frames({100, 105});
         rig.fakes.assets->passthroughError = platformError("codec parameters differ");
@@ -207,8 +199,7 @@ private slots:
         QCOMPARE(rig.clips(), QStringList{QFileInfo(clip.value()).fileName()});
     }
 
-    void sameSecondGetsANewName()
-    {
+    void sameSecondGetsANewName() {
         const QString folder = QDir::home().filePath("names");
         QDir().mkpath(folder);
         const QString stamp = ClipExport::timestamp(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
@@ -221,8 +212,7 @@ private slots:
                  QString("replay-2026-03-14_09-26-53-3.mp4"));
     }
 
-    void concurrentSavesEachGetAFile()
-    {
+    void concurrentSavesEachGetAFile() {
         Rig rig;
         rig.frames({100, 105});
         rig.fakes.clock->set(107);
@@ -240,8 +230,7 @@ private slots:
         QVERIFY(paths[0] != paths[1]);
     }
 
-    void errorTexts()
-    {
+    void errorTexts() {
         QCOMPARE(ReplayError::exportFailed("export preset unavailable").errorDescription(),
                  QString("Could not save the replay: export preset unavailable"));
         QCOMPARE(ReplayError::noDisplay().errorDescription(), QString("No display found to record."));

@@ -4,26 +4,26 @@
 class TestMediaTime : public QObject {
     Q_OBJECT
 private slots:
-    void compare_data()
-    {
+    void compare_data() {
         QTest::addColumn<MediaTime>("a");
         QTest::addColumn<MediaTime>("b");
         QTest::addColumn<int>("expected");
         QTest::newRow("same scale") << MediaTime(3000, 600) << MediaTime(3001, 600) << -1;
-        QTest::newRow("5 s at 600 equals 5 s in ns") << MediaTime(3000, 600) << MediaTime::fromNanoseconds(5'000'000'000)
-                                                  << 0;
-        QTest::newRow("one ns later") << MediaTime::fromNanoseconds(5'000'000'001) << MediaTime(3000, 600) << 1;
+        QTest::newRow("5 s at 600 equals 5 s in ns")
+            << MediaTime(3000, 600) << MediaTime::fromNanoseconds(5'000'000'000) << 0;
+        QTest::newRow("one ns later")
+            << MediaTime::fromNanoseconds(5'000'000'001) << MediaTime(3000, 600) << 1;
         // Doubles would call these equal; the cross product does not.
-        QTest::newRow("beyond double precision") << MediaTime(INT64_C(9007199254740993), 1)
-                                                 << MediaTime(INT64_C(9007199254740992), 1) << 1;
+        QTest::newRow("beyond double precision")
+            << MediaTime(INT64_C(9007199254740993), 1) << MediaTime(INT64_C(9007199254740992), 1) << 1;
         QTest::newRow("large values, different scales")
-            << MediaTime(INT64_C(4000000000000000000), 1'000'000'000) << MediaTime(INT64_C(2400000000000), 600) << 0;
+            << MediaTime(INT64_C(4000000000000000000), 1'000'000'000)
+            << MediaTime(INT64_C(2400000000000), 600) << 0;
         QTest::newRow("invalid after valid") << MediaTime::invalid() << MediaTime(INT64_MAX, 1) << 1;
         QTest::newRow("invalid equals invalid") << MediaTime::invalid() << MediaTime::invalid() << 0;
         QTest::newRow("negative") << MediaTime(-1, 600) << MediaTime::zero() << -1;
     }
-    void compare()
-    {
+    void compare() {
         QFETCH(MediaTime, a);
         QFETCH(MediaTime, b);
         QFETCH(int, expected);
@@ -31,19 +31,18 @@ private slots:
         QCOMPARE(order < 0 ? -1 : order > 0 ? 1 : 0, expected);
     }
 
-    void subtract_data()
-    {
+    void subtract_data() {
         QTest::addColumn<MediaTime>("a");
         QTest::addColumn<MediaTime>("b");
         QTest::addColumn<MediaTime>("expected");
-        QTest::newRow("ns minus 600ths") << MediaTime::fromNanoseconds(112'300'000'000) << MediaTime::fromSeconds(5.0)
-                                         << MediaTime::fromNanoseconds(107'300'000'000);
+        QTest::newRow("ns minus 600ths")
+            << MediaTime::fromNanoseconds(112'300'000'000) << MediaTime::fromSeconds(5.0)
+            << MediaTime::fromNanoseconds(107'300'000'000);
         QTest::newRow("same scale") << MediaTime(700, 600) << MediaTime(100, 600) << MediaTime(600, 600);
         QTest::newRow("to a negative") << MediaTime(1, 600) << MediaTime(2, 600) << MediaTime(-1, 600);
         QTest::newRow("invalid operand") << MediaTime::invalid() << MediaTime(1, 600) << MediaTime::invalid();
     }
-    void subtract()
-    {
+    void subtract() {
         QFETCH(MediaTime, a);
         QFETCH(MediaTime, b);
         QFETCH(MediaTime, expected);
@@ -52,8 +51,7 @@ private slots:
         QCOMPARE(difference.isValid(), expected.isValid());
     }
 
-    void fromSeconds_data()
-    {
+    void fromSeconds_data() {
         QTest::addColumn<double>("seconds");
         QTest::addColumn<qint64>("value600");
         QTest::newRow("whole") << 35.0 << qint64(21000);
@@ -61,8 +59,7 @@ private slots:
         QTest::newRow("rounds down") << 0.0008 << qint64(0);
         QTest::newRow("negative") << -1.0 << qint64(-600);
     }
-    void fromSeconds()
-    {
+    void fromSeconds() {
         QFETCH(double, seconds);
         QFETCH(qint64, value600);
         const MediaTime time = MediaTime::fromSeconds(seconds);

@@ -24,10 +24,10 @@ constexpr double origin = 100;
 // frames: the test feeds frames far faster than a screen would.
 class PatientWriter final : public MovieWriter {
 public:
-    explicit PatientWriter(std::unique_ptr<MovieWriter> real) : m_real(std::move(real)) {}
+    explicit PatientWriter(std::unique_ptr<MovieWriter> real)
+        : m_real(std::move(real)) {}
     void startSession(MediaTime t) override { m_real->startSession(t); }
-    bool isReadyForMoreMediaData() const override
-    {
+    bool isReadyForMoreMediaData() const override {
         // A plain sleep: this runs on the work queue, whose events must not be processed re-entrantly.
         for (int i = 0; i < 5000 && !m_real->isReadyForMoreMediaData(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -44,11 +44,10 @@ private:
 
 class PatientWriterFactory final : public MovieWriterFactory {
 public:
-    Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path, const VideoSettings& settings) override
-    {
+    Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
+                                                    const VideoSettings& settings) override {
         auto writer = m_real.openWriter(path, settings);
-        if (!writer)
-            return writer.error();
+        if (!writer) return writer.error();
         return std::unique_ptr<MovieWriter>(std::make_unique<PatientWriter>(writer.take()));
     }
 
@@ -57,23 +56,22 @@ private:
 };
 
 struct Rig {
-    Rig()
-    {
+    Rig() {
         fakes.capture->displays = {{1, "coded", 320, 240, 0, 0}};
         MediaPlatform platform{fakes.clock, fakes.capture, std::make_shared<PatientWriterFactory>(),
                                std::make_shared<FfmpegMediaAssets>()};
         recorder = std::make_unique<ReplayRecorder>(30, fps, 320, platform);
         QDir(folder).removeRecursively();
     }
-    static MediaTime timeOf(int n) { return MediaTime::fromNanoseconds(int64_t(origin * 1e9) + int64_t(n) * 1'000'000'000 / fps); }
+    static MediaTime timeOf(int n) {
+        return MediaTime::fromNanoseconds(int64_t(origin * 1e9) + int64_t(n) * 1'000'000'000 / fps);
+    }
     // Frames 0 … count-1 at 30 fps from t = 100 s.
-    void record(int count, int first = 0)
-    {
+    void record(int count, int first = 0) {
         for (int n = first; n < first + count; ++n)
             fakes.capture->deliver(timeOf(n), CodedFrames::make(n, 320, 240));
     }
-    Result<QString> save(double seconds, MediaTime now)
-    {
+    Result<QString> save(double seconds, MediaTime now) {
         fakes.clock->set(now.seconds());
         std::optional<Result<QString>> result;
         std::atomic<bool> done = false;
@@ -81,8 +79,7 @@ struct Rig {
             result = r;
             done = true;
         });
-        if (!QTest::qWaitFor([&] { return done.load(); }, 30000))
-            return platformError("no completion");
+        if (!QTest::qWaitFor([&] { return done.load(); }, 30000)) return platformError("no completion");
         return *result;
     }
     QStringList clips() const { return QDir(folder).entryList({"*.mp4"}, QDir::Files); }
@@ -92,7 +89,9 @@ struct Rig {
     std::unique_ptr<ReplayRecorder> recorder;
 };
 
-QString describe(const Result<QString>& r) { return r.ok() ? r.value() : r.error().description; }
+QString describe(const Result<QString>& r) {
+    return r.ok() ? r.value() : r.error().description;
+}
 
 } // namespace
 
@@ -101,8 +100,7 @@ class TestRealSave : public QObject {
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
-    void savesTheLastSecondsExactly()
-    {
+    void savesTheLastSecondsExactly() {
         Rig rig;
         QVERIFY(rig.recorder->start());
         rig.record(12 * fps); // 100 s … 111.967 s: segments roll at 105 and 110
@@ -132,8 +130,7 @@ private slots:
         QVERIFY(Probe::decodeErrors(clip.value()).isEmpty());
     }
 
-    void twoSavesInOneSecondGiveTwoFiles()
-    {
+    void twoSavesInOneSecondGiveTwoFiles() {
         Rig rig;
         QVERIFY(rig.recorder->start());
         rig.record(3 * fps);
@@ -146,8 +143,7 @@ private slots:
         QVERIFY(Probe::decodeErrors(first.value()).isEmpty());
     }
 
-    void corruptSegmentLeavesNoClip()
-    {
+    void corruptSegmentLeavesNoClip() {
         Rig rig;
         QVERIFY(rig.recorder->start());
         rig.record(6 * fps);
@@ -166,8 +162,7 @@ private slots:
     }
 
     // Segments of two sizes cannot be copied into one track: the clip is encoded again and still plays.
-    void differentSizesFallBack()
-    {
+    void differentSizesFallBack() {
         const QString work = QDir::home().filePath("sizes");
         QVERIFY(BufferRoot::createPrivateFolder(work + "/x"));
         FfmpegMovieWriterFactory writers;
@@ -175,7 +170,8 @@ private slots:
         int n = 0;
         for (QSize size : {QSize(320, 240), QSize(480, 272)}) {
             const QString path = QStringLiteral("%1/x/seg-%2.mp4").arg(work).arg(segments.size());
-            VideoSettings settings{size.width(), size.height(), int64_t(size.width()) * size.height() * 3, fps, fps};
+            VideoSettings settings{size.width(), size.height(), int64_t(size.width()) * size.height() * 3,
+                                   fps, fps};
             auto writer = writers.openWriter(path, settings);
             QVERIFY2(writer.ok(), qPrintable(writer.ok() ? "" : writer.error().description));
             const MediaTime start = Rig::timeOf(n);
@@ -192,7 +188,8 @@ private slots:
             segments.push_back(Segment{path, start, Rig::timeOf(n)});
         }
         FfmpegMediaAssets assets;
-        const Result<QString> clip = ClipExport::exportSegments(assets, segments, Rig::timeOf(fps), work + "/clips");
+        const Result<QString> clip =
+            ClipExport::exportSegments(assets, segments, Rig::timeOf(fps), work + "/clips");
         QVERIFY2(clip.ok(), qPrintable(describe(clip)));
         QCOMPARE(QDir(work + "/clips").entryList(QDir::Files).size(), 1);
         QCOMPARE(Probe::decodeErrors(clip.value()), QString());

@@ -13,13 +13,14 @@
 // The recorder on a real X server with the real encoder: what a user's session does, on a small screen.
 namespace {
 
-unsigned mode(const QString& path)
-{
+unsigned mode(const QString& path) {
     struct stat st {};
     return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
-double seconds(const Segment& s) { return (s.end - s.start).seconds(); }
+double seconds(const Segment& s) {
+    return (s.end - s.start).seconds();
+}
 
 } // namespace
 
@@ -28,22 +29,19 @@ class TestRecorderX11 : public QObject {
 private:
     Xvfb m_x;
 
-    void startTicker()
-    {
+    void startTicker() {
         m_x.startClient("xterm", {"-geometry", "80x24+0+0", "-e", "sh", "-c",
                                   "while :; do date +%T.%N; sleep 0.05; done"});
     }
 
 private slots:
     void init() { QVERIFY(m_x.start(QSize(640, 400))); }
-    void cleanup()
-    {
+    void cleanup() {
         m_x.stop();
         BufferRoot::removeAll();
     }
 
-    void changingScreenRollsPrivateSegments()
-    {
+    void changingScreenRollsPrivateSegments() {
         startTicker();
         auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
         const Status started = recorder->start();
@@ -55,7 +53,8 @@ private slots:
         QVERIFY(state.framesWritten > 0);
         for (const Segment& segment : state.segments) {
             // A roll happens at the first frame 5 s or more after the segment began.
-            QVERIFY2(seconds(segment) >= 5.0 && seconds(segment) < 5.5, qPrintable(QString::number(seconds(segment))));
+            QVERIFY2(seconds(segment) >= 5.0 && seconds(segment) < 5.5,
+                     qPrintable(QString::number(seconds(segment))));
             QCOMPARE(mode(segment.url), 0600u);
             const QJsonObject video = Probe::videoStream(segment.url);
             QCOMPARE(video["codec_name"].toString(), QString("h264"));
@@ -77,8 +76,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(recorder->workDir()));
     }
 
-    void stillScreenWritesOnlyTheFirstFrame()
-    {
+    void stillScreenWritesOnlyTheFirstFrame() {
         auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
         QVERIFY(recorder->start().ok());
         QTest::qWait(1500);
@@ -87,8 +85,7 @@ private slots:
         QVERIFY(state.writing);
     }
 
-    void lostServerStopsOnce()
-    {
+    void lostServerStopsOnce() {
         startTicker();
         auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
         std::atomic<int> calls = 0;

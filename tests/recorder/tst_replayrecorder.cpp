@@ -16,18 +16,14 @@ namespace {
 // A started recorder on fakes; frame times are seconds on the fake host clock.
 struct Rig {
     explicit Rig(double buffer = 30, int fps = 30, double width = 1920)
-        : recorder(std::make_unique<ReplayRecorder>(buffer, fps, width, fakes.platform()))
-    {
-    }
+        : recorder(std::make_unique<ReplayRecorder>(buffer, fps, width, fakes.platform())) {}
     bool start() { return recorder->start().ok(); }
-    void frame(double t, FrameStatus status = FrameStatus::Complete, bool image = true)
-    {
+    void frame(double t, FrameStatus status = FrameStatus::Complete, bool image = true) {
         fakes.capture->deliver(t, status, image);
     }
     // Frames every 5 s from `from` to `to` inclusive; each one after the first rolls a segment, and each
     // closed segment is finalised at once.
-    void rollEvery5(double from, double to)
-    {
+    void rollEvery5(double from, double to) {
         for (double t = from; t <= to + 1e-9; t += 5) {
             frame(t);
             fakes.writers->completeAll();
@@ -40,8 +36,7 @@ struct Rig {
     std::unique_ptr<ReplayRecorder> recorder;
 };
 
-QList<double> ends(const ReplayRecorder::Snapshot& s)
-{
+QList<double> ends(const ReplayRecorder::Snapshot& s) {
     QList<double> list;
     for (const Segment& segment : s.segments)
         list << segment.end.seconds();
@@ -55,8 +50,7 @@ class TestReplayRecorder : public QObject {
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
-    void captureSize_data()
-    {
+    void captureSize_data() {
         QTest::addColumn<double>("width");
         QTest::addColumn<double>("height");
         QTest::addColumn<double>("maxWidth");
@@ -66,8 +60,7 @@ private slots:
         QTest::newRow("1920x1080 at 1280") << 1920.0 << 1080.0 << 1280.0 << QSize(1280, 720);
         QTest::newRow("odd result made even") << 1001.0 << 999.0 << 1001.0 << QSize(1000, 998);
     }
-    void captureSize()
-    {
+    void captureSize() {
         QFETCH(double, width);
         QFETCH(double, height);
         QFETCH(double, maxWidth);
@@ -75,8 +68,7 @@ private slots:
         QCOMPARE(ReplayRecorder::captureSize(width, height, maxWidth), expected);
     }
 
-    void startConfiguresTheStream()
-    {
+    void startConfiguresTheStream() {
         Rig rig(30, 24, 1920);
         rig.fakes.capture->displays = {{3, "left", 800, 600, 0, 0}, {7, "main", 1512, 982, 800, 0}};
         QVERIFY(rig.start());
@@ -105,25 +97,20 @@ private slots:
         QCOMPARE(st.st_mode & 0777, 0700u);
     }
 
-    void startFailures_data()
-    {
+    void startFailures_data() {
         QTest::addColumn<int>("which");
         QTest::addColumn<QString>("message");
         QTest::newRow("no display") << 0 << "No display found to record.";
         QTest::newRow("content error passes through") << 1 << "Cannot open the X display.";
         QTest::newRow("stream error passes through") << 2 << "stream refused";
     }
-    void startFailures()
-    {
+    void startFailures() {
         QFETCH(int, which);
         QFETCH(QString, message);
         Rig rig;
-        if (which == 0)
-            rig.fakes.capture->displays.clear();
-        if (which == 1)
-            rig.fakes.capture->contentError = platformError(message);
-        if (which == 2)
-            rig.fakes.capture->startError = platformError(message);
+        if (which == 0) rig.fakes.capture->displays.clear();
+        if (which == 1) rig.fakes.capture->contentError = platformError(message);
+        if (which == 2) rig.fakes.capture->startError = platformError(message);
         const Status started = rig.recorder->start();
         QVERIFY(!started);
         QCOMPARE(started.error().localizedDescription(), message);
@@ -132,16 +119,14 @@ private slots:
         QCOMPARE(rig.state().inFlight, 0);
     }
 
-    void roll_data()
-    {
+    void roll_data() {
         QTest::addColumn<double>("delta");
         QTest::addColumn<bool>("rolls");
         QTest::newRow("exactly 5.0 s") << 5.0 << true;
         QTest::newRow("4.999 s") << 4.999 << false;
         QTest::newRow("well past") << 7.5 << true;
     }
-    void roll()
-    {
+    void roll() {
         QFETCH(double, delta);
         QFETCH(bool, rolls);
         Rig rig;
@@ -162,8 +147,7 @@ private slots:
         }
     }
 
-    void ignoredFrames_data()
-    {
+    void ignoredFrames_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("image");
         QTest::newRow("idle") << int(FrameStatus::Idle) << true;
@@ -173,8 +157,7 @@ private slots:
         QTest::newRow("stopped") << int(FrameStatus::Stopped) << true;
         QTest::newRow("complete without picture") << int(FrameStatus::Complete) << false;
     }
-    void ignoredFrames()
-    {
+    void ignoredFrames() {
         QFETCH(int, status);
         QFETCH(bool, image);
         Rig rig;
@@ -187,15 +170,15 @@ private slots:
         QCOMPARE(rig.fakes.writers->record(0).frames.size(), size_t(1));
     }
 
-    void framesAtTheLastEndAreDropped()
-    {
+    void framesAtTheLastEndAreDropped() {
         Rig rig;
         rig.fakes.writers->autoComplete = true;
         QVERIFY(rig.start());
         rig.frame(100);
         rig.fakes.clock->set(102);
         bool done = false;
-        rig.recorder->saveLast(5, QDir::home().filePath("clips"), [&](const Result<QString>&) { done = true; });
+        rig.recorder->saveLast(5, QDir::home().filePath("clips"),
+                               [&](const Result<QString>&) { done = true; });
         QTRY_VERIFY(done);
         QCOMPARE(rig.state().lastSegmentEnd, Rig::at(102));
         rig.fakes.capture->deliver(Rig::at(102));
@@ -205,8 +188,7 @@ private slots:
         QCOMPARE(rig.fakes.writers->record(1).sessionStart, MediaTime::fromNanoseconds(102'000'000'001));
     }
 
-    void notReadyDropsTheFrame()
-    {
+    void notReadyDropsTheFrame() {
         Rig rig;
         QVERIFY(rig.start());
         rig.frame(100);
@@ -216,8 +198,7 @@ private slots:
         QCOMPARE(rig.state().framesDropped, int64_t(1));
     }
 
-    void refusedSegmentRetriesWithNextFrame()
-    {
+    void refusedSegmentRetriesWithNextFrame() {
         Rig rig;
         QVERIFY(rig.start());
         rig.fakes.writers->refuseOpen = true;
@@ -229,16 +210,15 @@ private slots:
         QCOMPARE(rig.state().segmentStart, Rig::at(100.1));
     }
 
-    void prune_data()
-    {
+    void prune_data() {
         QTest::addColumn<double>("lastRoll");
         QTest::addColumn<QList<double>>("remaining");
         // Segments [100,105) … are finalised in turn; the one closed at lastRoll decides.
         QTest::newRow("35.0 s after stays") << 140.0 << QList<double>{105, 110, 115, 120, 125, 130, 135, 140};
-        QTest::newRow("35.001 s after goes") << 140.001 << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
+        QTest::newRow("35.001 s after goes")
+            << 140.001 << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
     }
-    void prune()
-    {
+    void prune() {
         QFETCH(double, lastRoll);
         QFETCH(QList<double>, remaining);
         Rig rig(30);
@@ -252,8 +232,7 @@ private slots:
         QCOMPARE(QFile::exists(first), remaining.first() == 105);
     }
 
-    void pruningWaitsForExports()
-    {
+    void pruningWaitsForExports() {
         Rig rig(30);
         rig.fakes.writers->autoComplete = true;
         QSemaphore entered, release;
@@ -265,7 +244,8 @@ private slots:
         rig.rollEvery5(100, 110);
         rig.fakes.clock->set(112);
         std::atomic<bool> saved = false;
-        rig.recorder->saveLast(10, QDir::home().filePath("clips"), [&](const Result<QString>&) { saved = true; });
+        rig.recorder->saveLast(10, QDir::home().filePath("clips"),
+                               [&](const Result<QString>&) { saved = true; });
         QVERIFY(entered.tryAcquire(1, 5000));
         QCOMPARE(rig.state().exportsInProgress, 1);
         rig.fakes.writers->completeAll();
@@ -278,8 +258,7 @@ private slots:
         QCOMPARE(ends(rig.state()).first(), 130.0); // caught up in one step: cutoff 165 - 35
     }
 
-    void failedFinalisation()
-    {
+    void failedFinalisation() {
         Rig rig(30);
         QVERIFY(rig.start());
         rig.rollEvery5(100, 140);
@@ -292,8 +271,7 @@ private slots:
         QCOMPARE(state.inFlight, 0);
     }
 
-    void discardWaitsForFinalisation()
-    {
+    void discardWaitsForFinalisation() {
         Rig rig;
         QVERIFY(rig.start());
         rig.rollEvery5(100, 105);
@@ -308,8 +286,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(rig.recorder->workDir()));
     }
 
-    void bufferedSeconds_data()
-    {
+    void bufferedSeconds_data() {
         QTest::addColumn<QList<double>>("frames");
         QTest::addColumn<double>("now");
         QTest::addColumn<double>("expected");
@@ -317,11 +294,10 @@ private slots:
         QTest::newRow("first segment being written") << QList<double>{100} << 102.5 << 2.5;
         QTest::newRow("clock before the start") << QList<double>{100} << 99.0 << 0.0;
         QTest::newRow("from the oldest listed") << QList<double>{100, 105, 110} << 111.0 << 11.0;
-        QTest::newRow("never above the buffer") << QList<double>{100, 105, 110, 115, 120, 125, 130, 135}
-                                                << 139.0 << 30.0;
+        QTest::newRow("never above the buffer")
+            << QList<double>{100, 105, 110, 115, 120, 125, 130, 135} << 139.0 << 30.0;
     }
-    void bufferedSeconds()
-    {
+    void bufferedSeconds() {
         QFETCH(QList<double>, frames);
         QFETCH(double, now);
         QFETCH(double, expected);
@@ -335,8 +311,7 @@ private slots:
         QCOMPARE(rig.recorder->bufferedSeconds(), expected);
     }
 
-    void unexpectedStop()
-    {
+    void unexpectedStop() {
         Rig rig;
         QVERIFY(rig.start());
         int calls = 0;
@@ -357,8 +332,7 @@ private slots:
         QCOMPARE(rig.fakes.writers->record(0).sessionEnd, Rig::at(101));
     }
 
-    void stopClosesTheOpenSegment()
-    {
+    void stopClosesTheOpenSegment() {
         Rig rig;
         QVERIFY(rig.start());
         rig.frame(100);
@@ -368,8 +342,7 @@ private slots:
         QVERIFY(!rig.state().streaming);
     }
 
-    void staleBuffers()
-    {
+    void staleBuffers() {
         ReplayRecorder::removeStaleBuffers(); // nothing there: silent
         const QString root = BufferRoot::temporaryDirectory() + "/FerrovaneBuffer";
         QVERIFY(QDir().mkpath(root + "/OLD"));
@@ -381,8 +354,7 @@ private slots:
         QVERIFY(QFileInfo::exists(QDir::home().filePath("precious/keep")));
     }
 
-    void linkedRootIsNeverUsed()
-    {
+    void linkedRootIsNeverUsed() {
         const QString root = BufferRoot::temporaryDirectory() + "/FerrovaneBuffer";
         const QString elsewhere = QDir::home().filePath("elsewhere");
         QVERIFY(QDir().mkpath(elsewhere));

@@ -12,10 +12,11 @@
 
 namespace {
 
-QString configPath() { return QSettingsStore::defaultPath(); }
+QString configPath() {
+    return QSettingsStore::defaultPath();
+}
 
-void writeFile(const QString& path, const QByteArray& text)
-{
+void writeFile(const QString& path, const QByteArray& text) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -23,8 +24,7 @@ void writeFile(const QString& path, const QByteArray& text)
 }
 
 // A clip with a given age, so the listing order is known.
-void touch(const QString& path, int ageSeconds)
-{
+void touch(const QString& path, int ageSeconds) {
     writeFile(path, "x");
     const time_t when = time(nullptr) - ageSeconds;
     utimbuf times{when, when};
@@ -38,28 +38,24 @@ class TestSettings : public QObject {
 private:
     std::unique_ptr<QSettingsStore> m_store;
 
-    void fresh(const QByteArray& fileContents = QByteArray(), bool writeIt = false)
-    {
+    void fresh(const QByteArray& fileContents = QByteArray(), bool writeIt = false) {
         Settings::useStore(nullptr);
         m_store.reset();
         QFile::remove(configPath());
-        if (writeIt)
-            writeFile(configPath(), fileContents);
+        if (writeIt) writeFile(configPath(), fileContents);
         m_store = std::make_unique<QSettingsStore>();
         Settings::useStore(m_store.get());
         Settings::registerDefaults();
     }
 
 private slots:
-    void cleanup()
-    {
+    void cleanup() {
         Settings::useStore(nullptr);
         m_store.reset();
         QFile::remove(configPath());
     }
 
-    void freshUser()
-    {
+    void freshUser() {
         fresh();
         QCOMPARE(Settings::bufferSeconds(), 30.0);
         QCOMPARE(Settings::fps(), 30);
@@ -70,30 +66,29 @@ private slots:
         QCOMPARE(Settings::saveOptions(Settings::bufferSeconds()), (std::vector<double>{10, 30}));
         QCOMPARE(Settings::folder(), QDir::homePath() + "/Movies/Ferrovane/");
         QVERIFY(!QFileInfo::exists(Settings::folder())); // computing it creates nothing
-        QVERIFY(!QFileInfo::exists(configPath()));        // nor does reading
+        QVERIFY(!QFileInfo::exists(configPath()));       // nor does reading
         QCOMPARE(Settings::handoffFrames, 6);
     }
 
     // Values as a user or an editor left them in the file.
-    void clampedReads_data()
-    {
+    void clampedReads_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<double>("buffer");
         QTest::addColumn<int>("fps");
         QTest::addColumn<double>("width");
-        QTest::newRow("above the ranges") << QByteArray("[General]\nbufferSeconds=600\nfps=120\nmaxWidth=5000\n")
-                                          << 300.0 << 60 << 3840.0;
-        QTest::newRow("below the ranges") << QByteArray("[General]\nbufferSeconds=2\nfps=1\nmaxWidth=100\n") << 5.0
-                                          << 5 << 640.0;
+        QTest::newRow("above the ranges")
+            << QByteArray("[General]\nbufferSeconds=600\nfps=120\nmaxWidth=5000\n") << 300.0 << 60 << 3840.0;
+        QTest::newRow("below the ranges")
+            << QByteArray("[General]\nbufferSeconds=2\nfps=1\nmaxWidth=100\n") << 5.0 << 5 << 640.0;
         QTest::newRow("text where numbers belong")
-            << QByteArray("[General]\nbufferSeconds=lots\nfps=fast\nmaxWidth=@Variant(garbage\n") << 5.0 << 5 << 640.0;
-        QTest::newRow("in range") << QByteArray("[General]\nbufferSeconds=45\nfps=15\nmaxWidth=1280\n") << 45.0 << 15
-                                  << 1280.0;
+            << QByteArray("[General]\nbufferSeconds=lots\nfps=fast\nmaxWidth=@Variant(garbage\n") << 5.0 << 5
+            << 640.0;
+        QTest::newRow("in range") << QByteArray("[General]\nbufferSeconds=45\nfps=15\nmaxWidth=1280\n")
+                                  << 45.0 << 15 << 1280.0;
         QTest::newRow("truncated file") << QByteArray("[General]\nbufferSeconds=6") << 6.0 << 30 << 1920.0;
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[[[=\n\x01", 9) << 30.0 << 30 << 1920.0;
     }
-    void clampedReads()
-    {
+    void clampedReads() {
         QFETCH(QByteArray, file);
         QFETCH(double, buffer);
         QFETCH(int, fps);
@@ -108,8 +103,7 @@ private slots:
         QCOMPARE(f.readAll(), file);
     }
 
-    void unreadableFileFallsBack()
-    {
+    void unreadableFileFallsBack() {
         // A folder where the file belongs cannot be read, even by root.
         Settings::useStore(nullptr);
         m_store.reset();
@@ -125,8 +119,7 @@ private slots:
         QDir(configPath()).removeRecursively();
     }
 
-    void saveOptions_data()
-    {
+    void saveOptions_data() {
         QTest::addColumn<double>("buffer");
         QTest::addColumn<std::vector<double>>("options");
         QTest::newRow("5") << 5.0 << std::vector<double>{5};
@@ -139,15 +132,13 @@ private slots:
         QTest::newRow("120") << 120.0 << std::vector<double>{30, 60, 120};
         QTest::newRow("300") << 300.0 << std::vector<double>{60, 120, 300};
     }
-    void saveOptions()
-    {
+    void saveOptions() {
         QFETCH(double, buffer);
         QFETCH(std::vector<double>, options);
         QCOMPARE(Settings::saveOptions(buffer), options);
     }
 
-    void recentClips()
-    {
+    void recentClips() {
         const QString dir = QDir::home().filePath("clips-test");
         QVERIFY(Settings::recentClipsIn(dir).isEmpty()); // missing folder
         for (int i = 0; i < 7; ++i)
@@ -159,18 +150,17 @@ private slots:
         QStringList names;
         for (const QString& path : Settings::recentClipsIn(dir))
             names << QFileInfo(path).fileName();
-        QCOMPARE(names, (QStringList{"SHOUTING.MP4", "replay-6.mp4", "replay-5.mp4", "replay-4.mp4", "replay-3.mp4"}));
+        QCOMPARE(names, (QStringList{"SHOUTING.MP4", "replay-6.mp4", "replay-5.mp4", "replay-4.mp4",
+                                     "replay-3.mp4"}));
         QCOMPARE(Settings::recentClipsIn(dir, 2).size(), 2);
         QCOMPARE(Settings::recentClipsIn(dir, 50).size(), 8);
     }
 
-    void optionsTable()
-    {
+    void optionsTable() {
         // Every clamped option answers its lower bound for junk and its default when unset.
         fresh("[General]\nbufferSeconds=x\nfps=x\nmaxWidth=x\n", true);
         for (const Settings::Option& o : Settings::options()) {
-            if (o.minimum == o.maximum)
-                continue;
+            if (o.minimum == o.maximum) continue;
             QVERIFY2(o.defaultValue.toDouble() >= o.minimum && o.defaultValue.toDouble() <= o.maximum,
                      qPrintable(o.key));
         }
@@ -179,8 +169,7 @@ private slots:
         QCOMPARE(Settings::maxWidth(), 640.0);
     }
 
-    void oneNotificationPerWrite()
-    {
+    void oneNotificationPerWrite() {
         fresh();
         QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
         Settings::setValue(Settings::Keys::buffer, 60.0);
@@ -192,14 +181,12 @@ private slots:
         QCOMPARE(spy.count(), 2);
     }
 
-    void externalEditNotifies_data()
-    {
+    void externalEditNotifies_data() {
         QTest::addColumn<bool>("replaceFile");
         QTest::newRow("written in place") << false;
         QTest::newRow("replaced, as editors do") << true;
     }
-    void externalEditNotifies()
-    {
+    void externalEditNotifies() {
         QFETCH(bool, replaceFile);
         fresh("[General]\nfps=30\n", true);
         QSignalSpy spy(m_store.get(), &PreferencesStore::changed);

@@ -15,8 +15,7 @@ struct OwnedBuffer : PixelBuffer {
 };
 
 // With `-update 1` and no frame limit, the file ends up holding the last frame decoded.
-QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions)
-{
+QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions) {
     QTemporaryDir dir;
     const QString png = dir.filePath("frame.png");
     QProcess ffmpeg;
@@ -27,8 +26,7 @@ QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions
 
 } // namespace
 
-PixelBufferRef make(int number, int width, int height)
-{
+PixelBufferRef make(int number, int width, int height) {
     auto buffer = std::make_shared<OwnedBuffer>();
     buffer->width = width;
     buffer->height = height;
@@ -48,10 +46,8 @@ PixelBufferRef make(int number, int width, int height)
     return buffer;
 }
 
-std::optional<int> read(const QImage& image)
-{
-    if (image.isNull())
-        return std::nullopt;
+std::optional<int> read(const QImage& image) {
+    if (image.isNull()) return std::nullopt;
     const int stripe = image.width() / bits;
     int number = 0;
     for (int bit = 0; bit < bits; ++bit) {
@@ -61,11 +57,12 @@ std::optional<int> read(const QImage& image)
     return number;
 }
 
-QImage frameAt(const QString& movie, double seconds)
-{
+QImage frameAt(const QString& movie, double seconds) {
     return decodeWith({"-ss", QString::number(seconds, 'f', 6), "-i", movie}, {"-frames:v", "1"});
 }
 
-QImage lastFrame(const QString& movie) { return decodeWith({"-sseof", "-1", "-i", movie}, {"-update", "1"}); }
+QImage lastFrame(const QString& movie) {
+    return decodeWith({"-sseof", "-1", "-i", movie}, {"-update", "1"});
+}
 
 } // namespace CodedFrames

@@ -6,24 +6,20 @@
 
 #include <thread>
 
-Status FakeCaptureStream::startCapture() { return Ok{}; }
+Status FakeCaptureStream::startCapture() {
+    return Ok{};
+}
 
-Result<ShareableContent> FakeScreenCapture::shareableContent()
-{
-    if (contentError)
-        return *contentError;
+Result<ShareableContent> FakeScreenCapture::shareableContent() {
+    if (contentError) return *contentError;
     return ShareableContent{displays, mainDisplayId};
 }
 
-Result<std::unique_ptr<CaptureStream>> FakeScreenCapture::createStream(const DisplayInfo& display,
-                                                                       const std::vector<int64_t>&,
-                                                                       const StreamConfiguration& configuration,
-                                                                       QObject* context,
-                                                                       CaptureStream::FrameHandler onFrame,
-                                                                       CaptureStream::StopHandler onStop)
-{
-    if (startError)
-        return *startError;
+Result<std::unique_ptr<CaptureStream>>
+FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>&,
+                                const StreamConfiguration& configuration, QObject* context,
+                                CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
+    if (startError) return *startError;
     lastConfiguration = configuration;
     lastDisplay = display;
     auto created = std::make_unique<FakeCaptureStream>(context, std::move(onFrame), std::move(onStop));
@@ -31,59 +27,59 @@ Result<std::unique_ptr<CaptureStream>> FakeScreenCapture::createStream(const Dis
     return std::unique_ptr<CaptureStream>(std::move(created));
 }
 
-void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withImage)
-{
-    deliver(MediaTime::fromNanoseconds(int64_t(seconds * 1e9 + (seconds >= 0 ? 0.5 : -0.5))), status, withImage);
+void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withImage) {
+    deliver(MediaTime::fromNanoseconds(int64_t(seconds * 1e9 + (seconds >= 0 ? 0.5 : -0.5))), status,
+            withImage);
 }
 
-void FakeScreenCapture::deliver(MediaTime pts, FrameStatus status, bool withImage)
-{
+void FakeScreenCapture::deliver(MediaTime pts, FrameStatus status, bool withImage) {
     static const uint8_t pixels[16] = {};
     CapturedFrame frame{pts, status, nullptr};
-    if (withImage)
-        frame.image = std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8});
+    if (withImage) frame.image = std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8});
     auto handler = stream->onFrame;
-    QMetaObject::invokeMethod(stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
 }
 
-void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image)
-{
+void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image) {
     CapturedFrame frame{pts, FrameStatus::Complete, std::move(image)};
     auto handler = stream->onFrame;
-    QMetaObject::invokeMethod(stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
 }
 
-void FakeScreenCapture::failStream(const Error& error)
-{
+void FakeScreenCapture::failStream(const Error& error) {
     auto handler = stream->onStop;
     std::thread([handler, error] { handler(error); }).join();
 }
 
 class FakeMovieWriter final : public MovieWriter {
 public:
-    FakeMovieWriter(FakeMovieWriterFactory& factory, size_t index) : m_factory(factory), m_index(index) {}
-    void startSession(MediaTime t) override { with([&](auto& r) { r.sessionStart = t; }); }
+    FakeMovieWriter(FakeMovieWriterFactory& factory, size_t index)
+        : m_factory(factory)
+        , m_index(index) {}
+    void startSession(MediaTime t) override {
+        with([&](auto& r) { r.sessionStart = t; });
+    }
     bool isReadyForMoreMediaData() const override { return m_factory.ready; }
-    bool append(const PixelBufferRef&, MediaTime pts) override
-    {
+    bool append(const PixelBufferRef&, MediaTime pts) override {
         with([&](auto& r) { r.frames.push_back(pts); });
         return true;
     }
     void markAsFinished() override {}
-    void endSession(MediaTime t) override { with([&](auto& r) { r.sessionEnd = t; }); }
-    void finishWriting(FinishHandler handler) override
-    {
+    void endSession(MediaTime t) override {
+        with([&](auto& r) { r.sessionEnd = t; });
+    }
+    void finishWriting(FinishHandler handler) override {
         with([&](auto& r) {
             r.finishRequested = true;
             r.finish = std::move(handler);
         });
-        if (m_factory.autoComplete)
-            m_factory.complete(m_index, m_factory.autoStatus);
+        if (m_factory.autoComplete) m_factory.complete(m_index, m_factory.autoStatus);
     }
 
 private:
-    template <typename F> void with(F f)
-    {
+    template <typename F> void with(F f) {
         std::lock_guard lock(m_factory.m_mutex);
         f(m_factory.m_records[m_index]);
     }
@@ -92,69 +88,55 @@ private:
 };
 
 Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QString& path,
-                                                                        const VideoSettings& settings)
-{
-    if (refuseOpen)
-        return platformError(QStringLiteral("refused"));
+                                                                        const VideoSettings& settings) {
+    if (refuseOpen) return platformError(QStringLiteral("refused"));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return platformError(QStringLiteral("cannot create ") + path);
+    if (!file.open(QIODevice::WriteOnly)) return platformError(QStringLiteral("cannot create ") + path);
     std::lock_guard lock(m_mutex);
     m_records.push_back(Record{path, settings, {}, {}, {}, false, {}});
     return std::unique_ptr<MovieWriter>(std::make_unique<FakeMovieWriter>(*this, m_records.size() - 1));
 }
 
-void FakeMovieWriterFactory::complete(size_t index, WriterStatus status)
-{
+void FakeMovieWriterFactory::complete(size_t index, WriterStatus status) {
     MovieWriter::FinishHandler handler;
     {
         std::lock_guard lock(m_mutex);
         handler = std::exchange(m_records[index].finish, nullptr);
     }
-    if (handler)
-        std::thread([handler, status] { handler(status); }).join();
+    if (handler) std::thread([handler, status] { handler(status); }).join();
 }
 
-void FakeMovieWriterFactory::completeAll(WriterStatus status)
-{
+void FakeMovieWriterFactory::completeAll(WriterStatus status) {
     for (size_t i = 0; i < count(); ++i)
         complete(i, status);
 }
 
-size_t FakeMovieWriterFactory::count() const
-{
+size_t FakeMovieWriterFactory::count() const {
     std::lock_guard lock(m_mutex);
     return m_records.size();
 }
 
-FakeMovieWriterFactory::Record FakeMovieWriterFactory::record(size_t index) const
-{
+FakeMovieWriterFactory::Record FakeMovieWriterFactory::record(size_t index) const {
     std::lock_guard lock(m_mutex);
     return m_records.at(index);
 }
 
-Result<AssetInfo> FakeMediaAssets::loadAsset(const QString& path)
-{
+Result<AssetInfo> FakeMediaAssets::loadAsset(const QString& path) {
     std::lock_guard lock(mutex);
-    if (auto error = loadErrors.find(path); error != loadErrors.end())
-        return error->second;
-    if (auto info = infos.find(path); info != infos.end())
-        return info->second;
+    if (auto error = loadErrors.find(path); error != loadErrors.end()) return error->second;
+    if (auto info = infos.find(path); info != infos.end()) return info->second;
     return AssetInfo{true, defaultDuration};
 }
 
 Status FakeMediaAssets::exportComposition(const Composition& composition, ExportPreset preset,
-                                          const QString& output)
-{
-    if (duringExport)
-        duringExport();
+                                          const QString& output) {
+    if (duringExport) duringExport();
     std::lock_guard lock(mutex);
     exports.emplace_back(composition, preset);
     QFile file(output);
     file.open(QIODevice::WriteOnly);
     file.write("partial");
     const auto& error = preset == ExportPreset::Passthrough ? passthroughError : fallbackError;
-    if (error)
-        return *error;
+    if (error) return *error;
     return Ok{};
 }

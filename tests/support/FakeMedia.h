@@ -12,7 +12,9 @@
 class FakeCaptureStream final : public CaptureStream {
 public:
     FakeCaptureStream(QObject* context, FrameHandler onFrame, StopHandler onStop)
-        : context(context), onFrame(std::move(onFrame)), onStop(std::move(onStop)) {}
+        : context(context)
+        , onFrame(std::move(onFrame))
+        , onStop(std::move(onStop)) {}
     Status startCapture() override;
     void stopCapture() override { stopped = true; }
 
@@ -25,9 +27,10 @@ public:
 class FakeScreenCapture final : public ScreenCapture {
 public:
     Result<ShareableContent> shareableContent() override;
-    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display, const std::vector<int64_t>&,
-                                                        const StreamConfiguration& configuration, QObject* context,
-                                                        CaptureStream::FrameHandler onFrame,
+    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
+                                                        const std::vector<int64_t>&,
+                                                        const StreamConfiguration& configuration,
+                                                        QObject* context, CaptureStream::FrameHandler onFrame,
                                                         CaptureStream::StopHandler onStop) override;
 
     // Delivers a frame on the handler's thread and waits until it has been handled.
@@ -60,7 +63,8 @@ public:
         MovieWriter::FinishHandler finish;
     };
 
-    Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path, const VideoSettings& settings) override;
+    Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
+                                                    const VideoSettings& settings) override;
 
     // Runs the finish handler of writer `index` from another thread, as the platform would.
     void complete(size_t index, WriterStatus status);
@@ -84,9 +88,9 @@ private:
 class FakeMediaAssets final : public MediaAssets {
 public:
     Result<AssetInfo> loadAsset(const QString& path) override;
-    Status exportComposition(const Composition& composition, ExportPreset preset, const QString& output) override;
-    Result<ImageAtTime> imageAt(const QString&, MediaTime, MediaTime, MediaTime, QSize) override
-    {
+    Status exportComposition(const Composition& composition, ExportPreset preset,
+                             const QString& output) override;
+    Result<ImageAtTime> imageAt(const QString&, MediaTime, MediaTime, MediaTime, QSize) override {
         return platformError(QStringLiteral("no images here"));
     }
 

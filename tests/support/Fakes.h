@@ -21,17 +21,14 @@ class FakePreferencesStore final : public PreferencesStore {
     Q_OBJECT
 public:
     void registerDefaults(const QVariantMap& defaults) override { m_defaults.insert(defaults); }
-    QVariant value(const QString& key) const override
-    {
+    QVariant value(const QString& key) const override {
         return m_values.contains(key) ? m_values.value(key) : m_defaults.value(key);
     }
-    void setValue(const QString& key, const QVariant& value) override
-    {
+    void setValue(const QString& key, const QVariant& value) override {
         m_values.insert(key, value);
         emit changed();
     }
-    void remove(const QString& key) override
-    {
+    void remove(const QString& key) override {
         m_values.remove(key);
         emit changed();
     }

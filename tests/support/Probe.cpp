@@ -5,36 +5,35 @@
 
 namespace Probe {
 
-QJsonObject run(const QString& path, const QStringList& extra)
-{
+QJsonObject run(const QString& path, const QStringList& extra) {
     QProcess process;
-    process.start("ffprobe", QStringList{"-v", "error", "-print_format", "json", "-show_format", "-show_streams"} +
-                                 extra + QStringList{path});
+    process.start("ffprobe",
+                  QStringList{"-v", "error", "-print_format", "json", "-show_format", "-show_streams"} +
+                      extra + QStringList{path});
     process.waitForFinished(60000);
     return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
 }
 
-QJsonObject videoStream(const QString& path)
-{
+QJsonObject videoStream(const QString& path) {
     for (const auto& stream : run(path)["streams"].toArray())
-        if (stream.toObject()["codec_type"].toString() == "video")
-            return stream.toObject();
+        if (stream.toObject()["codec_type"].toString() == "video") return stream.toObject();
     return {};
 }
 
-double duration(const QString& path) { return run(path)["format"].toObject()["duration"].toString().toDouble(); }
+double duration(const QString& path) {
+    return run(path)["format"].toObject()["duration"].toString().toDouble();
+}
 
-QStringList packetHashes(const QString& path)
-{
+QStringList packetHashes(const QString& path) {
     QStringList hashes;
-    const QJsonObject probe = run(path, {"-select_streams", "v:0", "-show_packets", "-show_data_hash", "MD5"});
+    const QJsonObject probe =
+        run(path, {"-select_streams", "v:0", "-show_packets", "-show_data_hash", "MD5"});
     for (const auto& packet : probe["packets"].toArray())
         hashes << packet.toObject()["data_hash"].toString();
     return hashes;
 }
 
-QString decodeErrors(const QString& path)
-{
+QString decodeErrors(const QString& path) {
     QProcess process;
     process.start("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"});
     process.waitForFinished(120000);

@@ -20,13 +20,11 @@ private:
 
 // Runs a Qt Test class inside a TestEnvironment, with a QApplication on the offscreen platform unless the
 // test environment chose another.
-#define FERROVANE_TEST_MAIN(TestClass)                                                                   \
-    int main(int argc, char** argv)                                                                      \
-    {                                                                                                    \
-        TestEnvironment environment;                                                                     \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                              \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                                     \
-        QApplication app(argc, argv);                                                                    \
-        TestClass test;                                                                                  \
-        return QTest::qExec(&test, argc, argv);                                                          \
+#define FERROVANE_TEST_MAIN(TestClass)                                                                       \
+    int main(int argc, char** argv) {                                                                        \
+        TestEnvironment environment;                                                                         \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");         \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }

@@ -3,24 +3,24 @@
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 
-Xvfb::~Xvfb() { stop(); }
+Xvfb::~Xvfb() {
+    stop();
+}
 
-bool Xvfb::start(QSize size, int depth)
-{
+bool Xvfb::start(QSize size, int depth) {
     const QString screen = QStringLiteral("%1x%2x%3").arg(size.width()).arg(size.height()).arg(depth);
     m_process.setProgram(QStringLiteral("Xvfb"));
     m_process.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                             QStringLiteral("0"), screen, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                            QStringLiteral("-noreset"), QStringLiteral("+extension"), QStringLiteral("RANDR")});
+                            QStringLiteral("-noreset"), QStringLiteral("+extension"),
+                            QStringLiteral("RANDR")});
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
-    if (!m_process.waitForStarted(5000))
-        return false;
+    if (!m_process.waitForStarted(5000)) return false;
     QDeadlineTimer deadline(10000);
     QByteArray out;
     while (!out.contains('\n') && !deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
-            break;
+        if (!m_process.waitForReadyRead(int(deadline.remainingTime()))) break;
         out += m_process.readAllStandardOutput();
     }
     if (!out.contains('\n')) {
@@ -32,8 +32,7 @@ bool Xvfb::start(QSize size, int depth)
     return true;
 }
 
-QProcess* Xvfb::startClient(const QString& program, const QStringList& arguments)
-{
+QProcess* Xvfb::startClient(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
@@ -45,8 +44,7 @@ QProcess* Xvfb::startClient(const QString& program, const QStringList& arguments
     return m_clients.back().get();
 }
 
-void Xvfb::stop()
-{
+void Xvfb::stop() {
     for (auto& client : m_clients) {
         if (client->state() != QProcess::NotRunning) {
             client->kill();
@@ -63,8 +61,7 @@ void Xvfb::stop()
     }
 }
 
-void Xvfb::kill()
-{
+void Xvfb::kill() {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
         m_process.waitForFinished(3000);

@@ -5,14 +5,14 @@
 // Stands in when no capture backend fits the session: every request fails with a message the user can act on.
 class NullScreenCapture final : public ScreenCapture {
 public:
-    explicit NullScreenCapture(QString message) : m_message(std::move(message)) {}
+    explicit NullScreenCapture(QString message)
+        : m_message(std::move(message)) {}
 
     Result<ShareableContent> shareableContent() override { return platformError(m_message); }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const std::vector<int64_t>&,
                                                         const StreamConfiguration&, QObject*,
                                                         CaptureStream::FrameHandler,
-                                                        CaptureStream::StopHandler) override
-    {
+                                                        CaptureStream::StopHandler) override {
         return platformError(m_message);
     }
 

@@ -14,8 +14,7 @@
 
 namespace {
 
-std::shared_ptr<ScreenCapture> createScreenCapture()
-{
+std::shared_ptr<ScreenCapture> createScreenCapture() {
     const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
     if (forced == "null")
         return std::make_shared<NullScreenCapture>(QStringLiteral("Screen capture is turned off."));
@@ -26,15 +25,17 @@ std::shared_ptr<ScreenCapture> createScreenCapture()
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return std::make_shared<NullScreenCapture>(
             QStringLiteral("Screen capture on Wayland is not supported yet. Log in to an X11 session."));
-    return std::make_shared<NullScreenCapture>(QStringLiteral("No X display to record (DISPLAY is not set)."));
+    return std::make_shared<NullScreenCapture>(
+        QStringLiteral("No X display to record (DISPLAY is not set)."));
 }
 
 } // namespace
 
-MediaPlatform createMediaPlatform()
-{
+MediaPlatform createMediaPlatform() {
     return MediaPlatform{std::make_shared<MonotonicClock>(), createScreenCapture(),
                          std::make_shared<FfmpegMovieWriterFactory>(), std::make_shared<FfmpegMediaAssets>()};
 }
 
-std::unique_ptr<PreferencesStore> createPreferencesStore() { return std::make_unique<QSettingsStore>(); }
+std::unique_ptr<PreferencesStore> createPreferencesStore() {
+    return std::make_unique<QSettingsStore>();
+}

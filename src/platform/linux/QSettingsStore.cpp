@@ -9,8 +9,7 @@
 QSettingsStore::QSettingsStore(const QString& path, QObject* parent)
     : PreferencesStore(parent)
     , m_path(path)
-    , m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat))
-{
+    , m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {
     m_knownDigest = fileDigest();
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &QSettingsStore::fileTouched);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &QSettingsStore::fileTouched);
@@ -19,26 +18,22 @@ QSettingsStore::QSettingsStore(const QString& path, QObject* parent)
 
 QSettingsStore::~QSettingsStore() = default;
 
-QString QSettingsStore::defaultPath()
-{
+QString QSettingsStore::defaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/Ferrovane/Ferrovane.conf");
 }
 
-void QSettingsStore::registerDefaults(const QVariantMap& defaults)
-{
+void QSettingsStore::registerDefaults(const QVariantMap& defaults) {
     for (auto it = defaults.begin(); it != defaults.end(); ++it)
         m_defaults.insert(it.key(), it.value());
 }
 
-QVariant QSettingsStore::value(const QString& key) const
-{
+QVariant QSettingsStore::value(const QString& key) const {
     const QVariant stored = m_settings->value(key);
     return stored.isValid() ? stored : m_defaults.value(key);
 }
 
-void QSettingsStore::setValue(const QString& key, const QVariant& value)
-{
+void QSettingsStore::setValue(const QString& key, const QVariant& value) {
     m_settings->setValue(key, value);
     m_settings->sync();
     m_knownDigest = fileDigest();
@@ -46,8 +41,7 @@ void QSettingsStore::setValue(const QString& key, const QVariant& value)
     emit changed();
 }
 
-void QSettingsStore::remove(const QString& key)
-{
+void QSettingsStore::remove(const QString& key) {
     m_settings->remove(key);
     m_settings->sync();
     m_knownDigest = fileDigest();
@@ -57,31 +51,24 @@ void QSettingsStore::remove(const QString& key)
 
 // Editors replace the file rather than write into it, so the folder is watched as well and the file is
 // added again whenever it reappears.
-void QSettingsStore::watch()
-{
+void QSettingsStore::watch() {
     const QString dir = QFileInfo(m_path).absolutePath();
-    if (QFileInfo::exists(dir) && !m_watcher.directories().contains(dir))
-        m_watcher.addPath(dir);
-    if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path))
-        m_watcher.addPath(m_path);
+    if (QFileInfo::exists(dir) && !m_watcher.directories().contains(dir)) m_watcher.addPath(dir);
+    if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path)) m_watcher.addPath(m_path);
 }
 
-void QSettingsStore::fileTouched()
-{
+void QSettingsStore::fileTouched() {
     watch();
     const QByteArray digest = fileDigest();
-    if (digest == m_knownDigest)
-        return;
+    if (digest == m_knownDigest) return;
     m_knownDigest = digest;
     // A fresh QSettings rereads the file; sync() would write our cached values back over the edit.
     m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
     emit changed();
 }
 
-QByteArray QSettingsStore::fileDigest() const
-{
+QByteArray QSettingsStore::fileDigest() const {
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1);
 }
