@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 
@@ -50,6 +51,11 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A segment encoder is created and freed every few seconds. With a fixed threshold its large buffers
+    // are mapped and unmapped instead of lingering in malloc's arenas, which keeps the resident size flat
+    // (glibc would otherwise raise the threshold after the first free and keep them on the heap).
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
