@@ -104,8 +104,7 @@ double BufferRing::dotOpacity() const {
     return dimDot + (1.0 - dimDot) * pulsePhase();
 }
 
-void BufferRing::paintEvent(QPaintEvent*)
-{
+void BufferRing::paintEvent(QPaintEvent*) {
     // The dot changes on every pulse frame, the ring rarely: the ring and a fully opaque dot are drawn once
     // into images, and a frame only copies them.
     const double fraction = arcFraction();
@@ -121,8 +120,7 @@ void BufferRing::paintEvent(QPaintEvent*)
     painter.drawImage(0, 0, m_cachedDot);
 }
 
-QImage BufferRing::drawRing(double fraction, const QColor& color) const
-{
+QImage BufferRing::drawRing(double fraction, const QColor& color) const {
     QImage image(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatioF());
     image.fill(Qt::black);
@@ -141,8 +139,7 @@ QImage BufferRing::drawRing(double fraction, const QColor& color) const
     return image;
 }
 
-QImage BufferRing::drawDot(const QColor& color) const
-{
+QImage BufferRing::drawDot(const QColor& color) const {
     QImage image(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatioF());
     image.fill(Qt::transparent);

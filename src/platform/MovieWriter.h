@@ -47,5 +47,6 @@ public:
     virtual ~MovieWriterFactory() = default;
     // Creates the file (private to the user), checks the settings and starts writing; an error when the
     // file, the encoder or the container refuses.
-    virtual Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path, const VideoSettings& settings) = 0;
+    virtual Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
+                                                            const VideoSettings& settings) = 0;
 };

@@ -32,10 +32,8 @@ struct InputFormatDeleter {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
 struct OutputFormatDeleter {
-    void operator()(AVFormatContext* f) const
-    {
-        if (f->pb && !(f->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&f->pb);
+    void operator()(AVFormatContext* f) const {
+        if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
         avformat_free_context(f);
     }
 };
@@ -47,8 +45,7 @@ using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 
-inline QString errorText(int code)
-{
+inline QString errorText(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);
     return QString::fromUtf8(buffer);
