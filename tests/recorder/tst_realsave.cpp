@@ -130,19 +130,6 @@ private slots:
         QVERIFY(Probe::decodeErrors(clip.value()).isEmpty());
     }
 
-    void twoSavesInOneSecondGiveTwoFiles() {
-        Rig rig;
-        QVERIFY(rig.recorder->start());
-        rig.record(3 * fps);
-        const Result<QString> first = rig.save(10, Rig::timeOf(3 * fps));
-        rig.record(fps, 3 * fps + 1);
-        const Result<QString> second = rig.save(10, Rig::timeOf(4 * fps + 1));
-        QVERIFY2(first.ok() && second.ok(), qPrintable(describe(first) + " / " + describe(second)));
-        QVERIFY(first.value() != second.value());
-        QCOMPARE(rig.clips().size(), 2);
-        QVERIFY(Probe::decodeErrors(first.value()).isEmpty());
-    }
-
     void corruptSegmentLeavesNoClip() {
         Rig rig;
         QVERIFY(rig.recorder->start());

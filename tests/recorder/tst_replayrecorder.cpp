@@ -332,16 +332,6 @@ private slots:
         QCOMPARE(rig.fakes.writers->record(0).sessionEnd, Rig::at(101));
     }
 
-    void stopClosesTheOpenSegment() {
-        Rig rig;
-        QVERIFY(rig.start());
-        rig.frame(100);
-        rig.fakes.clock->set(103);
-        rig.recorder->stop();
-        QCOMPARE(rig.fakes.writers->record(0).sessionEnd, Rig::at(103));
-        QVERIFY(!rig.state().streaming);
-    }
-
     void staleBuffers() {
         ReplayRecorder::removeStaleBuffers(); // nothing there: silent
         const QString root = BufferRoot::temporaryDirectory() + "/FerrovaneBuffer";

@@ -156,19 +156,6 @@ private slots:
         QCOMPARE(Settings::recentClipsIn(dir, 50).size(), 8);
     }
 
-    void optionsTable() {
-        // Every clamped option answers its lower bound for junk and its default when unset.
-        fresh("[General]\nbufferSeconds=x\nfps=x\nmaxWidth=x\n", true);
-        for (const Settings::Option& o : Settings::options()) {
-            if (o.minimum == o.maximum) continue;
-            QVERIFY2(o.defaultValue.toDouble() >= o.minimum && o.defaultValue.toDouble() <= o.maximum,
-                     qPrintable(o.key));
-        }
-        QCOMPARE(Settings::bufferSeconds(), 5.0);
-        QCOMPARE(Settings::fps(), 5);
-        QCOMPARE(Settings::maxWidth(), 640.0);
-    }
-
     void oneNotificationPerWrite() {
         fresh();
         QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
