@@ -229,14 +229,6 @@ private slots:
         QCOMPARE(rig.clips().size(), 2);
         QVERIFY(paths[0] != paths[1]);
     }
-
-    void errorTexts() {
-        QCOMPARE(ReplayError::exportFailed("export preset unavailable").errorDescription(),
-                 QString("Could not save the replay: export preset unavailable"));
-        QCOMPARE(ReplayError::noDisplay().errorDescription(), QString("No display found to record."));
-        QCOMPARE(ReplayError::nothingRecorded().errorDescription(),
-                 QString("Nothing recorded yet. Give it a few seconds."));
-    }
 };
 
 FERROVANE_TEST_MAIN(TestClipExport)

@@ -67,8 +67,6 @@ private slots:
         QCOMPARE(time.value(), value600);
         QVERIFY(!MediaTime::fromSeconds(std::nan("")).isValid());
     }
-
-    void seconds() { QCOMPARE(MediaTime::fromNanoseconds(1'500'000'000).seconds(), 1.5); }
 };
 
 FERROVANE_TEST_MAIN(TestMediaTime)
