@@ -23,9 +23,10 @@ public:
 // thread owns everything it still needs, so this object may be destroyed before the file is complete.
 class FfmpegMovieWriter final : public MovieWriter {
 public:
-    // Three frames ride out 100 ms of encoder hiccups at 30 fps. With the one being converted the writer
-    // holds at most four of the capture pool's six buffers, so capture goes on while it catches up.
-    static constexpr int queueCapacity = 3;
+    // Two frames ride out 66 ms of encoder hiccups at 30 fps. With the one being converted the writer holds
+    // at most three of the capture pool's six 9 MB buffers (at 1920x1200): a deeper queue dropped no fewer
+    // frames under full motion but kept a fourth buffer resident.
+    static constexpr int queueCapacity = 2;
 
     FfmpegMovieWriter(std::shared_ptr<ffmpeg::FrameQueue> queue, std::thread encoderThread);
     // Unfinished: stops the encoder thread after its current frame and closes the file (left on disk).
