@@ -11,7 +11,6 @@ public:
     std::optional<int> mainIndex;
     QPointF pointer;
     double baseline = 0;
-    bool compositor = false;
 
     std::vector<ScreenInfo> screens() const override { return list; }
     std::optional<ScreenInfo> mainScreen() const override {
@@ -22,7 +21,7 @@ public:
     QRect toWindowSystem(const QRectF& r) const override {
         return QRectF(r.x(), baseline - r.y() - r.height(), r.width(), r.height()).toRect();
     }
-    bool compositing() const override { return compositor; }
+    bool compositing() const override { return false; }
 
     // A screen without a camera housing whose top panel is `topPanel` points high.
     static ScreenInfo plain(const QRectF& frame, double topPanel) {
