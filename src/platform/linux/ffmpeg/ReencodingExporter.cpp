@@ -163,15 +163,9 @@ Status encodeRange(VideoInput& input, const CompositionRange& range, Encoding& e
 
 Status run(const Composition& composition, const QString& outputPath) {
     const std::vector<CompositionRange>& ranges = composition.ranges;
-    if (ranges.empty()) return ffmpeg::failure("nothing to export");
-    std::vector<VideoInput> inputs;
-    inputs.reserve(ranges.size());
-    for (const CompositionRange& range : ranges) {
-        Result<VideoInput> input = VideoInput::open(range.path);
-        if (!input) return input.error();
-        if (!input.value().hasVideo()) return ffmpeg::failure("a segment has no video track");
-        inputs.push_back(input.take());
-    }
+    Result<std::vector<VideoInput>> opened = VideoInput::openAll(composition);
+    if (!opened) return opened.error();
+    std::vector<VideoInput>& inputs = opened.value();
 
     const AVStream* first = inputs.front().stream();
     const AVRational frameRate = first->avg_frame_rate.num > 0 ? first->avg_frame_rate : AVRational{30, 1};

@@ -116,20 +116,13 @@ private:
 
 Status run(const Composition& composition, const QString& outputPath) {
     const std::vector<CompositionRange>& ranges = composition.ranges;
-    if (ranges.empty()) return ffmpeg::failure("nothing to export");
-
-    std::vector<VideoInput> inputs;
-    inputs.reserve(ranges.size());
-    for (const CompositionRange& range : ranges) {
-        Result<VideoInput> input = VideoInput::open(range.path);
-        if (!input) return input.error();
-        if (!input.value().hasVideo()) return ffmpeg::failure("a segment has no video track");
-        // One track has one sample description: copied samples must all fit the first one's.
-        if (!inputs.empty() &&
-            !sameCoding(inputs.front().stream()->codecpar, input.value().stream()->codecpar))
+    Result<std::vector<VideoInput>> opened = VideoInput::openAll(composition);
+    if (!opened) return opened.error();
+    std::vector<VideoInput>& inputs = opened.value();
+    // One track has one sample description: copied samples must all fit the first one's.
+    for (const VideoInput& input : inputs)
+        if (!sameCoding(inputs.front().stream()->codecpar, input.stream()->codecpar))
             return ffmpeg::failure("the segments are coded differently");
-        inputs.push_back(input.take());
-    }
 
     Result<Mp4Output> created = Mp4Output::create(outputPath);
     if (!created) return created.error();

@@ -74,3 +74,16 @@ int VideoInput::readPacket(AVPacket* packet) {
 int VideoInput::seekBackward(int64_t ticks) {
     return av_seek_frame(m_format.get(), m_streamIndex, ticks, AVSEEK_FLAG_BACKWARD);
 }
+
+Result<std::vector<VideoInput>> VideoInput::openAll(const Composition& composition) {
+    if (composition.ranges.empty()) return ffmpeg::failure("nothing to export");
+    std::vector<VideoInput> inputs;
+    inputs.reserve(composition.ranges.size());
+    for (const CompositionRange& range : composition.ranges) {
+        Result<VideoInput> input = open(range.path);
+        if (!input) return input.error();
+        if (!input.value().hasVideo()) return ffmpeg::failure("a segment has no video track");
+        inputs.push_back(input.take());
+    }
+    return inputs;
+}

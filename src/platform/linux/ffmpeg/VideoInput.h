@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/MediaAssets.h"
 #include "platform/linux/ffmpeg/FfmpegHandles.h"
 #include "recorder/MediaTime.h"
 
 #include <QString>
+
+#include <vector>
 
 // A movie file opened for reading, with its first video stream if it has one. Owned by one thread at a
 // time; every call of the media backend opens its own.
@@ -23,6 +26,9 @@ public:
     int readPacket(AVPacket* packet);
     // To the key frame at or before `ticks` (presentation time of the video stream).
     int seekBackward(int64_t ticks);
+
+    // The file of every range, in order; an error when one cannot be opened or has no video.
+    static Result<std::vector<VideoInput>> openAll(const Composition& composition);
 
 private:
     explicit VideoInput(ffmpeg::InputFormatPtr format, int streamIndex);
