@@ -21,11 +21,6 @@ public:
 
     void async(std::function<void()> work);
     void sync(const std::function<void()>& work);
-    template <typename T> T sync(const std::function<T()>& work) {
-        T result{};
-        sync([&] { result = work(); });
-        return result;
-    }
 
     bool isCurrent() const { return QThread::currentThread() == m_thread.get(); }
     void assertCurrent() const { Q_ASSERT_X(isCurrent(), "WorkQueue", "called off its queue"); }
