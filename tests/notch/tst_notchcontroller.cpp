@@ -6,7 +6,9 @@
 
 #include "FakeScreens.h"
 #include "support/Fakes.h"
+
 #include "support/TestEnvironment.h"
+#include <optional>
 
 #include <QSignalSpy>
 #include <QTimer>
@@ -39,9 +41,7 @@ private slots:
             });
     }
     void init() {
-        m_store = std::make_unique<FakePreferencesStore>();
-        Settings::useStore(m_store.get());
-        Settings::registerDefaults();
+        m_settings.emplace();
         m_screens = std::make_unique<FakeScreens>();
         m_screens->list = {FakeScreens::notched(laptop, 32, 666, 666)};
         m_screens->mainIndex = 0;
@@ -55,7 +55,7 @@ private slots:
         m_controller.reset();
         m_model.reset();
         m_screens.reset();
-        Settings::useStore(nullptr);
+        m_settings.reset();
     }
 
     void rectanglesOfTheExample() {
@@ -129,7 +129,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<FakePreferencesStore> m_store;
+    std::optional<FakeSettings> m_settings;
     std::unique_ptr<FakeScreens> m_screens;
     FakeClock m_clock;
     std::unique_ptr<ReplayModel> m_model;

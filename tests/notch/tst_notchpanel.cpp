@@ -7,8 +7,10 @@
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
+
 #include "support/TestEnvironment.h"
 #include "support/Xvfb.h"
+#include <optional>
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -57,9 +59,7 @@ class NotchPanelTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        m_store = std::make_unique<FakePreferencesStore>();
-        Settings::useStore(m_store.get());
-        Settings::registerDefaults();
+        m_settings.emplace();
         xdotool(faraway);
         m_screens = createScreens();
         m_model = std::make_unique<ReplayModel>();
@@ -70,7 +70,7 @@ private slots:
         m_controller.reset();
         m_model.reset();
         m_screens.reset();
-        Settings::useStore(nullptr);
+        m_settings.reset();
     }
 
     void frameAtTheTopCentre() {
@@ -139,7 +139,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(&m_controller->panel()));
     }
 
-    std::unique_ptr<FakePreferencesStore> m_store;
+    std::optional<FakeSettings> m_settings;
     std::unique_ptr<Screens> m_screens;
     std::unique_ptr<ReplayModel> m_model;
     MonotonicClock m_clock;

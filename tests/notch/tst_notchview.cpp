@@ -9,7 +9,9 @@
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
+
 #include "support/TestEnvironment.h"
+#include <optional>
 
 #include <algorithm>
 #include <cmath>
@@ -92,12 +94,8 @@ const QString save30 = QStringLiteral("pill Save 30s [record.circle] prominent")
 class NotchViewTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        m_store = std::make_unique<FakePreferencesStore>();
-        Settings::useStore(m_store.get());
-        Settings::registerDefaults();
-    }
-    void cleanup() { Settings::useStore(nullptr); }
+    void init() { m_settings.emplace(); }
+    void cleanup() { m_settings.reset(); }
 
     void phases_data() {
         QTest::addColumn<Phase>("phase");
@@ -248,7 +246,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<FakePreferencesStore> m_store;
+    std::optional<FakeSettings> m_settings;
 };
 
 FERROVANE_TEST_MAIN(NotchViewTest)

@@ -2,7 +2,9 @@
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
+
 #include "support/TestEnvironment.h"
+#include <optional>
 
 #include <QMetaMethod>
 #include <QSignalSpy>
@@ -15,12 +17,8 @@ Q_DECLARE_METATYPE(Mutation)
 class ReplayModelTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        m_store = std::make_unique<FakePreferencesStore>();
-        Settings::useStore(m_store.get());
-        Settings::registerDefaults();
-    }
-    void cleanup() { Settings::useStore(nullptr); }
+    void init() { m_settings.emplace(); }
+    void cleanup() { m_settings.reset(); }
 
     void initialValues_data() {
         QTest::addColumn<double>("storedBuffer");
@@ -36,7 +34,7 @@ private slots:
         QFETCH(double, limit);
         QFETCH(double, saveLength);
         QFETCH(std::vector<double>, options);
-        m_store->setValue(Settings::Keys::buffer, storedBuffer);
+        m_settings->store.setValue(Settings::Keys::buffer, storedBuffer);
         const ReplayModel model;
         QCOMPARE(model.bufferLimit(), limit);
         QCOMPARE(model.saveLength(), saveLength);
@@ -136,7 +134,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<FakePreferencesStore> m_store;
+    std::optional<FakeSettings> m_settings;
 };
 
 FERROVANE_TEST_MAIN(ReplayModelTest)

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/PreferencesStore.h"
+#include "settings/Settings.h"
 
 #include <atomic>
 
@@ -36,4 +37,14 @@ public:
 private:
     QVariantMap m_values;
     QVariantMap m_defaults;
+};
+
+// A fresh in-memory store installed as the settings store, defaults registered; uninstalled with the object.
+struct FakeSettings {
+    FakeSettings() {
+        Settings::useStore(&store);
+        Settings::registerDefaults();
+    }
+    ~FakeSettings() { Settings::useStore(nullptr); }
+    FakePreferencesStore store;
 };
