@@ -80,6 +80,7 @@ Phase phaseNamed(const QString& name) {
 } // namespace
 
 int main(int argc, char** argv) {
+    prepareWindowSystem();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QString mode = args.value(1);

@@ -41,6 +41,7 @@ protected:
 private:
     // 0 → 1 → 0 over two pulse periods, eased both ways.
     double pulsePhase() const;
+    void stepPulse();
     QImage drawRing(double fraction, const QColor& color) const;
     QImage drawDot(const QColor& color) const;
 
@@ -51,6 +52,7 @@ private:
     bool m_on = false;
     QElapsedTimer m_pulseClock;
     QTimer m_pulseFrames;
+    double m_paintedOpacity = -1;
     QVariantAnimation m_glide;
     double m_shownProgress = 0;
     QImage m_cachedRing;

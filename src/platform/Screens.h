@@ -44,6 +44,9 @@ signals:
     void changed();
 };
 
+// Settles what Qt's window system integration reads when the QGuiApplication is created; call before.
+void prepareWindowSystem();
+
 // The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
 // compositing manager. Call once the QGuiApplication exists.
 std::unique_ptr<Screens> createScreens();

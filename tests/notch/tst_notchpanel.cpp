@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
+    prepareWindowSystem();
     QApplication app(argc, argv);
     NotchPanelTest test;
     return QTest::qExec(&test, argc, argv);
