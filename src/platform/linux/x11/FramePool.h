@@ -49,6 +49,8 @@ private:
 
     FramePool(int count, QSize size);
     void adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment);
+    // Maps in every page of the first `count` buffers.
+    void prefault(size_t count);
     void release(size_t index);
 
     const QSize m_size;
