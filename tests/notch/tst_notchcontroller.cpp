@@ -6,12 +6,12 @@
 
 #include "FakeScreens.h"
 #include "support/Fakes.h"
-
 #include "support/TestEnvironment.h"
-#include <optional>
 
 #include <QSignalSpy>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 
@@ -58,16 +58,6 @@ private slots:
         m_settings.reset();
     }
 
-    void rectanglesOfTheExample() {
-        QCOMPARE(NotchController::openRect(notch180), QRectF(628, 946, 256, 36));
-        QCOMPARE(NotchController::keepOpenRect(notch180), QRectF(551, 816, 410, 166));
-        QCOMPARE(NotchController::panelFrame(notch180), QRectF(551, 806, 410, 176));
-        QVERIFY(m_model->geometry() == notch180);
-        // Window-system y 0 is the screen's top edge.
-        QCOMPARE(m_controller->panel().geometry(), QRect(551, 0, 410, 176));
-        QVERIFY(m_controller->panel().ignoresMouseEvents());
-    }
-
     // Opens inside the open rectangle (maximum edges outside), stays open inside the keep-open one.
     void pointer_data() {
         QTest::addColumn<QPointF>("first");
@@ -108,6 +98,10 @@ private slots:
         QTest::addColumn<NotchGeometry>("geometry");
         QTest::addColumn<QRect>("panel");
         const QRectF big(0, 0, 2560, 1440);
+        // Window-system y 0 is the screen's top edge.
+        QTest::newRow("unchanged: the notched laptop")
+            << std::vector<ScreenInfo>{FakeScreens::notched(laptop, 32, 666, 666)} << 982.0 << notch180
+            << QRect(551, 0, 410, 176);
         QTest::newRow("notched screen gone: the remaining one")
             << std::vector<ScreenInfo>{FakeScreens::plain(big, 27)} << 1440.0
             << NotchGeometry(big, 120, 27, false) << QRect(1075, 0, 410, 171);

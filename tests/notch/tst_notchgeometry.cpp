@@ -9,30 +9,25 @@ Q_DECLARE_METATYPE(ScreenList)
 class NotchGeometryTest : public QObject {
     Q_OBJECT
 private slots:
+    // Pill width, card width and height, panel width and height.
     void derivedSizes_data() {
         QTest::addColumn<double>("notchWidth");
         QTest::addColumn<double>("notchHeight");
-        QTest::addColumn<double>("pill");
-        QTest::addColumn<double>("card");
-        QTest::addColumn<double>("panelWidth");
-        QTest::addColumn<double>("panelHeight");
-        QTest::newRow("180") << 180.0 << 32.0 << 244.0 << 390.0 << 410.0 << 176.0;
-        QTest::newRow("204: card floor still binds") << 204.0 << 32.0 << 268.0 << 390.0 << 410.0 << 176.0;
-        QTest::newRow("300: card grows past the floor") << 300.0 << 37.0 << 364.0 << 404.0 << 424.0 << 181.0;
+        QTest::addColumn<QList<double>>("sizes");
+        QTest::newRow("180") << 180.0 << 32.0 << QList<double>{244, 390, 124, 410, 176};
+        QTest::newRow("204: card floor still binds")
+            << 204.0 << 32.0 << QList<double>{268, 390, 124, 410, 176};
+        QTest::newRow("300: card grows past the floor")
+            << 300.0 << 37.0 << QList<double>{364, 404, 124, 424, 181};
     }
     void derivedSizes() {
         QFETCH(double, notchWidth);
         QFETCH(double, notchHeight);
-        QFETCH(double, pill);
-        QFETCH(double, card);
-        QFETCH(double, panelWidth);
-        QFETCH(double, panelHeight);
+        QFETCH(QList<double>, sizes);
         const NotchGeometry g(QRectF(0, 0, 1512, 982), notchWidth, notchHeight, true);
-        QCOMPARE(g.pillWidth(), pill);
-        QCOMPARE(g.cardWidth(), card);
-        QCOMPARE(g.cardHeight(), 124.0);
-        QCOMPARE(g.panelWidth(), panelWidth);
-        QCOMPARE(g.panelHeight(), panelHeight);
+        QCOMPARE(
+            (QList<double>{g.pillWidth(), g.cardWidth(), g.cardHeight(), g.panelWidth(), g.panelHeight()}),
+            sizes);
     }
 
     void current_data() {

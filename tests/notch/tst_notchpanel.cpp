@@ -7,19 +7,17 @@
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
-
 #include "support/TestEnvironment.h"
 #include "support/Xvfb.h"
-#include <optional>
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -94,17 +92,6 @@ private slots:
         ticks.clear();
         QTRY_VERIFY_WITH_TIMEOUT(!m_model->expanded(), 2000);
         QVERIFY2(ticks.count() <= 2, qPrintable(QString::number(ticks.count())));
-    }
-
-    void peekHoldsTheCardOpen() {
-        start();
-        QElapsedTimer clock;
-        clock.start();
-        m_controller->peek(6);
-        QTest::qWait(3000);
-        QVERIFY(m_model->expanded());
-        QTRY_VERIFY_WITH_TIMEOUT(!m_model->expanded(), 8000);
-        QVERIFY2(clock.elapsed() >= 6000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void clicksPassThroughTheCollapsedPill() {

@@ -2,14 +2,13 @@
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
-
 #include "support/TestEnvironment.h"
-#include <optional>
 
 #include <QMetaMethod>
 #include <QSignalSpy>
 
 #include <functional>
+#include <optional>
 
 using Mutation = std::function<void(ReplayModel&)>;
 Q_DECLARE_METATYPE(Mutation)
@@ -122,7 +121,6 @@ private slots:
         QTest::newRow("other text") << Phase::working("x") << Phase::working("y") << false;
         QTest::newRow("canonically equivalent texts") << Phase::notice(QStringLiteral("caf\u00e9"))
                                                       << Phase::notice(QStringLiteral("cafe\u0301")) << true;
-        QTest::newRow("live != paused") << Phase::live() << Phase::paused() << false;
         QTest::newRow("starting == default") << Phase::starting() << Phase() << true;
     }
     void phaseEquality() {

@@ -5,18 +5,10 @@
 #include "support/TestEnvironment.h"
 #include "support/Xvfb.h"
 
-#include <QDir>
 #include <QFileInfo>
-
-#include <sys/stat.h>
 
 // The recorder on a real X server with the real encoder: what a user's session does, on a small screen.
 namespace {
-
-unsigned mode(const QString& path) {
-    struct stat st {};
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
 
 double seconds(const Segment& s) {
     return (s.end - s.start).seconds();
@@ -41,7 +33,7 @@ private slots:
         BufferRoot::removeAll();
     }
 
-    void changingScreenRollsPrivateSegments() {
+    void changingScreenRollsSegments() {
         startTicker();
         auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
         const Status started = recorder->start();
@@ -55,7 +47,6 @@ private slots:
             // A roll happens at the first frame 5 s or more after the segment began.
             QVERIFY2(seconds(segment) >= 5.0 && seconds(segment) < 5.5,
                      qPrintable(QString::number(seconds(segment))));
-            QCOMPARE(mode(segment.url), 0600u);
             const QJsonObject video = Probe::videoStream(segment.url);
             QCOMPARE(video["codec_name"].toString(), QString("h264"));
             QCOMPARE(video["width"].toInt(), 640);
@@ -63,8 +54,6 @@ private slots:
         }
         // Segments follow each other without a gap.
         QCOMPARE(state.segments[1].start, state.segments[0].end);
-        QCOMPARE(mode(recorder->workDir()), 0700u);
-        QCOMPARE(mode(QFileInfo(recorder->workDir()).absolutePath()), 0700u);
 
         // stop() closes the open segment at the time of the stop.
         recorder->stop();
@@ -74,15 +63,6 @@ private slots:
         QVERIFY(!stopped.streaming);
         recorder->discardAndWait();
         QVERIFY(!QFileInfo::exists(recorder->workDir()));
-    }
-
-    void stillScreenWritesOnlyTheFirstFrame() {
-        auto recorder = std::make_unique<ReplayRecorder>(30, 30, 640, createMediaPlatform());
-        QVERIFY(recorder->start().ok());
-        QTest::qWait(1500);
-        const auto state = recorder->snapshot();
-        QCOMPARE(state.framesAccepted, int64_t(1));
-        QVERIFY(state.writing);
     }
 
     void lostServerStopsOnce() {

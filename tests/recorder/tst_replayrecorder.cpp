@@ -36,6 +36,11 @@ struct Rig {
     std::unique_ptr<ReplayRecorder> recorder;
 };
 
+unsigned mode(const QString& path) {
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
 QList<double> ends(const ReplayRecorder::Snapshot& s) {
     QList<double> list;
     for (const Segment& segment : s.segments)
@@ -50,51 +55,43 @@ class TestReplayRecorder : public QObject {
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
-    void captureSize_data() {
-        QTest::addColumn<double>("width");
-        QTest::addColumn<double>("height");
+    // The capture is twice the display's width in points, at most the width limit, rounded down to even.
+    void startConfiguresTheStream_data() {
+        QTest::addColumn<QSizeF>("display");
         QTest::addColumn<double>("maxWidth");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("1512x982 at 1920") << 1512.0 << 982.0 << 1920.0 << QSize(1920, 1246);
-        QTest::newRow("1512x982 at 3840") << 1512.0 << 982.0 << 3840.0 << QSize(3024, 1962);
-        QTest::newRow("1920x1080 at 1280") << 1920.0 << 1080.0 << 1280.0 << QSize(1280, 720);
-        QTest::newRow("odd result made even") << 1001.0 << 999.0 << 1001.0 << QSize(1000, 998);
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1512x982 at 1920") << QSizeF(1512, 982) << 1920.0 << QSize(1920, 1246);
+        QTest::newRow("1512x982 at 3840") << QSizeF(1512, 982) << 3840.0 << QSize(3024, 1962);
+        QTest::newRow("1920x1080 at 1280") << QSizeF(1920, 1080) << 1280.0 << QSize(1280, 720);
+        QTest::newRow("odd result made even") << QSizeF(1001, 999) << 1001.0 << QSize(1000, 998);
     }
-    void captureSize() {
-        QFETCH(double, width);
-        QFETCH(double, height);
-        QFETCH(double, maxWidth);
-        QFETCH(QSize, expected);
-        QCOMPARE(ReplayRecorder::captureSize(width, height, maxWidth), expected);
-    }
-
     void startConfiguresTheStream() {
-        Rig rig(30, 24, 1920);
-        rig.fakes.capture->displays = {{3, "left", 800, 600, 0, 0}, {7, "main", 1512, 982, 800, 0}};
+        QFETCH(QSizeF, display);
+        QFETCH(double, maxWidth);
+        QFETCH(QSize, size);
+        Rig rig(30, 24, maxWidth);
+        rig.fakes.capture->displays = {{3, "left", 800, 600, 0, 0},
+                                       {7, "main", display.width(), display.height(), 800, 0}};
         QVERIFY(rig.start());
         const StreamConfiguration& c = rig.fakes.capture->lastConfiguration;
         QCOMPARE(rig.fakes.capture->lastDisplay.displayId, 7u);
-        QCOMPARE(QSize(c.width, c.height), QSize(1920, 1246));
+        QCOMPARE(QSize(c.width, c.height), size);
         QCOMPARE(c.minimumFrameInterval, MediaTime(1, 24));
-        QCOMPARE(c.pixelFormat, 0x42475241u);
+        QCOMPARE(c.pixelFormat, 0x42475241u); // 'BGRA'
         QVERIFY(c.showsCursor);
         QCOMPARE(c.queueDepth, 6);
         // The very first segment is encoded at the capture size, never at a placeholder.
         rig.frame(100);
         const VideoSettings s = rig.fakes.writers->record(0).settings;
-        QCOMPARE(QSize(s.width, s.height), QSize(1920, 1246));
-        QCOMPARE(s.averageBitRate, int64_t(1920) * 1246 * 3);
+        QCOMPARE(QSize(s.width, s.height), size);
+        QCOMPARE(s.averageBitRate, int64_t(size.width()) * size.height() * 3);
         QCOMPARE(s.maxKeyFrameInterval, 24);
         QCOMPARE(s.expectedSourceFrameRate, 24);
         QVERIFY(s.highProfile && !s.allowFrameReordering && s.expectsMediaDataInRealTime);
         QCOMPARE(rig.fakes.writers->record(0).sessionStart, Rig::at(100));
-        QVERIFY(QFileInfo(rig.fakes.writers->record(0).path).fileName().startsWith("seg-"));
         // Private folders all the way down.
-        struct stat st {};
-        QCOMPARE(stat(QFile::encodeName(rig.recorder->workDir()).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, 0700u);
-        QCOMPARE(stat(QFile::encodeName(BufferRoot::location()).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, 0700u);
+        QCOMPARE(mode(rig.recorder->workDir()), 0700u);
+        QCOMPARE(mode(BufferRoot::location()), 0700u);
     }
 
     void startFailures_data() {
@@ -151,10 +148,6 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("image");
         QTest::newRow("idle") << int(FrameStatus::Idle) << true;
-        QTest::newRow("blank") << int(FrameStatus::Blank) << true;
-        QTest::newRow("suspended") << int(FrameStatus::Suspended) << true;
-        QTest::newRow("started") << int(FrameStatus::Started) << true;
-        QTest::newRow("stopped") << int(FrameStatus::Stopped) << true;
         QTest::newRow("complete without picture") << int(FrameStatus::Complete) << false;
     }
     void ignoredFrames() {
@@ -212,24 +205,31 @@ private slots:
 
     void prune_data() {
         QTest::addColumn<double>("lastRoll");
+        QTest::addColumn<WriterStatus>("status"); // of the segment closed at lastRoll
         QTest::addColumn<QList<double>>("remaining");
         // Segments [100,105) … are finalised in turn; the one closed at lastRoll decides.
-        QTest::newRow("35.0 s after stays") << 140.0 << QList<double>{105, 110, 115, 120, 125, 130, 135, 140};
+        QTest::newRow("35.0 s after stays")
+            << 140.0 << WriterStatus::Completed << QList<double>{105, 110, 115, 120, 125, 130, 135, 140};
         QTest::newRow("35.001 s after goes")
-            << 140.001 << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
+            << 140.001 << WriterStatus::Completed << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
+        QTest::newRow("failed segment is dropped, pruning goes on")
+            << 140.001 << WriterStatus::Failed << QList<double>{110, 115, 120, 125, 130, 135};
     }
     void prune() {
         QFETCH(double, lastRoll);
+        QFETCH(WriterStatus, status);
         QFETCH(QList<double>, remaining);
         Rig rig(30);
         QVERIFY(rig.start());
         rig.rollEvery5(100, 135);
         rig.frame(lastRoll);
-        rig.fakes.writers->completeAll();
+        const QString closed = rig.fakes.writers->record(rig.fakes.writers->count() - 2).path;
+        rig.fakes.writers->completeAll(status);
         const auto state = rig.state();
         QCOMPARE(ends(state), remaining);
-        const QString first = rig.fakes.writers->record(0).path;
-        QCOMPARE(QFile::exists(first), remaining.first() == 105);
+        QCOMPARE(state.inFlight, 0);
+        QCOMPARE(QFile::exists(closed), status == WriterStatus::Completed);
+        QCOMPARE(QFile::exists(rig.fakes.writers->record(0).path), remaining.first() == 105);
     }
 
     void pruningWaitsForExports() {
@@ -256,19 +256,6 @@ private slots:
         QTRY_COMPARE(rig.state().exportsInProgress, 0);
         rig.rollEvery5(165, 165);
         QCOMPARE(ends(rig.state()).first(), 130.0); // caught up in one step: cutoff 165 - 35
-    }
-
-    void failedFinalisation() {
-        Rig rig(30);
-        QVERIFY(rig.start());
-        rig.rollEvery5(100, 140);
-        rig.frame(145);
-        const auto failed = rig.fakes.writers->record(rig.fakes.writers->count() - 2);
-        rig.fakes.writers->completeAll(WriterStatus::Failed);
-        const auto state = rig.state();
-        QVERIFY(!QFile::exists(failed.path));
-        QCOMPARE(ends(state), (QList<double>{110, 115, 120, 125, 130, 135, 140})); // still pruned at 145
-        QCOMPARE(state.inFlight, 0);
     }
 
     void discardWaitsForFinalisation() {
