@@ -5,7 +5,6 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -47,10 +46,6 @@ std::shared_ptr<FramePool> FramePool::createShared(xcb_connection_t* connection,
         pool->detach(connection);
         return nullptr;
     }
-    // A steady capture cycles through the first two buffers. Faulting them in now keeps their first touch
-    // (4,500 page faults at 1920x1200) out of the first frames, which would otherwise convert slowly
-    // enough to hold a third 9 MB buffer for good.
-    pool->prefault(std::min<size_t>(2, attached));
     return pool;
 }
 
@@ -65,14 +60,12 @@ std::shared_ptr<FramePool> FramePool::createPrivate(int count, QSize size) {
     return pool;
 }
 
-void FramePool::prefault(size_t count) {
+void FramePool::prefault(size_t index) {
     const long pageBytes = sysconf(_SC_PAGESIZE);
     const size_t step = pageBytes > 0 ? size_t(pageBytes) : 4096;
-    for (size_t i = 0; i < count; ++i) {
-        const volatile uint8_t* memory = m_buffers[i].memory.get();
-        for (size_t offset = 0; offset < bytesPerBuffer(); offset += step)
-            (void)memory[offset];
-    }
+    const volatile uint8_t* memory = m_buffers[index].memory.get();
+    for (size_t offset = 0; offset < bytesPerBuffer(); offset += step)
+        (void)memory[offset];
 }
 
 void FramePool::adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment) {
@@ -99,6 +92,13 @@ std::optional<FramePool::Lease> FramePool::acquire() {
         m_free[index] = false;
     }
     Buffer& buffer = m_buffers[index];
+    // A buffer's first use maps in its pages (2,250 at 1920x1200). Done here, once per buffer on the capture
+    // thread, it stays out of the encoder's first read: slowed by it, the first frames of a full-motion
+    // recording queued up and kept a third 9 MB buffer resident for good.
+    if (!buffer.used) {
+        prefault(index);
+        buffer.used = true;
+    }
     // The picture does not own its struct; the deleter only hands the buffer back and keeps the pool alive.
     PixelBufferRef picture(&buffer.picture,
                            [pool = shared_from_this(), index](const PixelBuffer*) { pool->release(index); });

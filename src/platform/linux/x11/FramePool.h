@@ -45,12 +45,13 @@ private:
         std::unique_ptr<uint8_t, ReleaseMemory> memory;
         xcb_shm_seg_t segment = 0;
         PixelBuffer picture;
+        bool used = false; // capture thread only
     };
 
     FramePool(int count, QSize size);
     void adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment);
-    // Maps in every page of the first `count` buffers.
-    void prefault(size_t count);
+    // Maps in every page of a buffer.
+    void prefault(size_t index);
     void release(size_t index);
 
     const QSize m_size;
