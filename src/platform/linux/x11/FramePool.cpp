@@ -92,13 +92,12 @@ std::optional<FramePool::Lease> FramePool::acquire() {
         m_free[index] = false;
     }
     Buffer& buffer = m_buffers[index];
-    // A buffer's first use maps in its pages (2,250 at 1920x1200). Done here, once per buffer on the capture
-    // thread, it stays out of the encoder's first read: slowed by it, the first frames of a full-motion
-    // recording queued up and kept a third 9 MB buffer resident for good.
-    if (!buffer.used) {
-        prefault(index);
-        buffer.used = true;
-    }
+    // A shared buffer's first use maps in its pages (2,250 at 1920x1200). Done here, once per buffer on the
+    // capture thread, it stays out of the encoder's first read: slowed by it, the first frames of a
+    // full-motion recording queued up and kept a third 9 MB buffer resident for good. (Private buffers are
+    // first written on this thread anyway.)
+    if (!buffer.used && buffer.segment) prefault(index);
+    buffer.used = true;
     // The picture does not own its struct; the deleter only hands the buffer back and keeps the pool alive.
     PixelBufferRef picture(&buffer.picture,
                            [pool = shared_from_this(), index](const PixelBuffer*) { pool->release(index); });

@@ -50,7 +50,7 @@ private:
 
     FramePool(int count, QSize size);
     void adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment);
-    // Maps in every page of a buffer.
+    // Maps in every page of a shared buffer.
     void prefault(size_t index);
     void release(size_t index);
 
