@@ -9,9 +9,9 @@
 #include "notch/NotchPanel.h"
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
-#include "platform/PreferencesStore.h"
 #include "platform/Screens.h"
 #include "platform/linux/MonotonicClock.h"
+#include "settings/DefaultsOnlyStore.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -23,17 +23,6 @@
 #include <cstdio>
 
 namespace {
-
-class DefaultsOnly final : public PreferencesStore {
-public:
-    void registerDefaults(const QVariantMap& defaults) override { m_defaults.insert(defaults); }
-    QVariant value(const QString& key) const override { return m_defaults.value(key); }
-    void setValue(const QString&, const QVariant&) override {}
-    void remove(const QString&) override {}
-
-private:
-    QVariantMap m_defaults;
-};
 
 struct Usage {
     double cpuSeconds;
@@ -89,7 +78,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: notch_bench idle SECONDS [PHASE] | animate SECONDS | show PHASE\n");
         return 2;
     }
-    DefaultsOnly store;
+    DefaultsOnlyStore store;
     Settings::useStore(&store);
     Settings::registerDefaults();
     ReplayModel model;

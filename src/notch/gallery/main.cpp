@@ -3,7 +3,7 @@
 
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
-#include "platform/PreferencesStore.h"
+#include "settings/DefaultsOnlyStore.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -16,18 +16,6 @@
 #include <functional>
 
 namespace {
-
-// Registered defaults only: the gallery never reads or writes the user's preferences.
-class DefaultsOnly final : public PreferencesStore {
-public:
-    void registerDefaults(const QVariantMap& defaults) override { m_defaults.insert(defaults); }
-    QVariant value(const QString& key) const override { return m_defaults.value(key); }
-    void setValue(const QString&, const QVariant&) override {}
-    void remove(const QString&) override {}
-
-private:
-    QVariantMap m_defaults;
-};
 
 // A made-up screen grab: a window with a title bar and some text lines on a coloured desktop.
 QImage sampleThumbnail() {
@@ -84,7 +72,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    DefaultsOnly store;
+    DefaultsOnlyStore store;
     Settings::useStore(&store);
     Settings::registerDefaults();
 
