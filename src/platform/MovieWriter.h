@@ -18,6 +18,8 @@ struct VideoSettings {
     bool highProfile = true;
     bool allowFrameReordering = false;
     bool expectsMediaDataInRealTime = true;
+
+    friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
 };
 
 enum class WriterStatus { Completed, Failed };

@@ -1,21 +1,19 @@
 #include "platform/linux/FfmpegMovieWriter.h"
 
-#include "platform/linux/ffmpeg/FrameQueue.h"
-#include "platform/linux/ffmpeg/SegmentEncoder.h"
+#include "platform/linux/ffmpeg/EncoderPipeline.h"
+#include "platform/linux/ffmpeg/H264Encoder.h"
+#include "platform/linux/ffmpeg/PrivateFileOutput.h"
+#include "platform/linux/ffmpeg/SegmentFile.h"
 
-#include <QFile>
-
-#include <mutex>
-#include <pthread.h>
-#include <system_error>
-#include <variant>
+#include <sys/prctl.h>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
-using ffmpeg::FrameQueue;
-using ffmpeg::SegmentEncoder;
+using ffmpeg::EncoderPipeline;
+using ffmpeg::H264Encoder;
+using ffmpeg::PipelineSegment;
 
 namespace {
 
@@ -46,64 +44,60 @@ std::optional<Error> checkSettings(const VideoSettings& s) {
     return std::nullopt;
 }
 
-// Encoder thread: owns the encoder; the queue is shared with the writer, which may be gone by the end.
-void runEncoder(std::shared_ptr<FrameQueue> queue, std::unique_ptr<SegmentEncoder> encoder) {
-    for (;;) {
-        FrameQueue::Item item = queue->waitNext();
-        if (auto* frame = std::get_if<FrameQueue::Frame>(&item)) {
-            if (!encoder->encode(std::move(frame->buffer), frame->ptsTicks)) queue->markFailed();
-            continue;
-        }
-        if (auto* finish = std::get_if<FrameQueue::Finish>(&item)) {
-            const bool completed = encoder->finish(finish->endTicks).ok();
-            encoder.reset(); // the file is closed before anyone hears of it
-            if (finish->handler) finish->handler(completed ? WriterStatus::Completed : WriterStatus::Failed);
-        }
-        return;
-    }
-}
-
 } // namespace
+
+FfmpegMovieWriterFactory::FfmpegMovieWriterFactory() {
+    // x264 asks for transparent huge pages for its picture buffers, and a 2 MB page is resident as soon as
+    // one byte of it is touched: at 1920x1200 that is 6 to 8 MB of padding. The encoder is opened once per
+    // recording, so the extra page faults are paid once. Best effort, for the whole process: where huge
+    // pages are always on this keeps other large buffers (capture, Qt) exact too.
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+}
 
 Result<std::unique_ptr<MovieWriter>> FfmpegMovieWriterFactory::openWriter(const QString& path,
                                                                           const VideoSettings& settings) {
     silenceLibraries();
     if (std::optional<Error> refused = checkSettings(settings)) return *refused;
-    auto encoder = SegmentEncoder::open(path, settings);
-    if (!encoder) return encoder.error();
+    auto output = ffmpeg::PrivateFileOutput::create(path);
+    if (!output) return output.error();
 
-    auto queue = std::make_shared<FrameQueue>(FfmpegMovieWriter::queueCapacity);
-    std::thread thread;
-    try {
-        thread = std::thread(runEncoder, queue, encoder.take());
-    } catch (const std::system_error& e) {
-        QFile::remove(path); // ours: created exclusively above
-        return platformError(
-            QStringLiteral("Could not start the encoder thread: %1").arg(QString::fromUtf8(e.what())),
-            e.code().value());
+    std::shared_ptr<EncoderPipeline> pipeline;
+    {
+        std::lock_guard lock(m_mutex);
+        pipeline = m_pipeline.lock();
+        if (!pipeline || pipeline->settings() != settings || !pipeline->attach()) {
+            auto started = EncoderPipeline::start(settings);
+            if (!started) {
+                output.value()->remove();
+                return started.error();
+            }
+            pipeline = started.take();
+            pipeline->attach(); // new, so free
+            m_pipeline = pipeline;
+        }
     }
-    pthread_setname_np(thread.native_handle(), "ferrovane.enc");
-    return std::unique_ptr<MovieWriter>(new FfmpegMovieWriter(std::move(queue), std::move(thread)));
+    auto file = ffmpeg::SegmentFile::start(output.take(), pipeline->parameters(), H264Encoder::timeBase);
+    if (!file) {
+        pipeline->detach();
+        return file.error();
+    }
+    return std::unique_ptr<MovieWriter>(
+        new FfmpegMovieWriter(std::move(pipeline), std::make_shared<PipelineSegment>(file.take())));
 }
 
-FfmpegMovieWriter::FfmpegMovieWriter(std::shared_ptr<FrameQueue> queue, std::thread encoderThread)
+FfmpegMovieWriter::FfmpegMovieWriter(std::shared_ptr<EncoderPipeline> pipeline,
+                                     std::shared_ptr<PipelineSegment> segment)
     : m_owner(std::this_thread::get_id())
-    , m_queue(std::move(queue))
-    , m_encoderThread(std::move(encoderThread)) {}
+    , m_pipeline(std::move(pipeline))
+    , m_segment(std::move(segment)) {}
 
 FfmpegMovieWriter::~FfmpegMovieWriter() {
-    if (m_finishRequested) {
-        m_encoderThread.detach();
-        return;
-    }
-    // Bounded by the frame the thread may be encoding right now.
-    m_queue->cancel();
-    m_encoderThread.join();
+    if (!m_finishRequested) m_pipeline->abandon(m_segment);
 }
 
 std::optional<int64_t> FfmpegMovieWriter::ticksSinceStart(MediaTime time) const {
     if (!time.isValid() || !m_sessionStart.isValid() || time < m_sessionStart) return std::nullopt;
-    return (time - m_sessionStart).valueIn(SegmentEncoder::timeBase.den);
+    return (time - m_sessionStart).valueIn(H264Encoder::timeBase.den);
 }
 
 void FfmpegMovieWriter::startSession(MediaTime sourceTime) {
@@ -114,18 +108,18 @@ void FfmpegMovieWriter::startSession(MediaTime sourceTime) {
 
 bool FfmpegMovieWriter::isReadyForMoreMediaData() const {
     Q_ASSERT(onOwnerSequence());
-    return !m_markedFinished && !m_finishRequested && m_queue->hasRoom();
+    return !m_markedFinished && !m_finishRequested && !m_segment->failed && m_pipeline->hasRoom();
 }
 
 bool FfmpegMovieWriter::append(const PixelBufferRef& buffer, MediaTime presentationTime) {
     Q_ASSERT(onOwnerSequence());
     if (m_markedFinished || m_finishRequested || !buffer || !buffer->data || buffer->width <= 0 ||
-        buffer->height <= 0 || buffer->bytesPerRow < buffer->width * 4)
+        buffer->height <= 0 || buffer->bytesPerRow < buffer->width * 4 || m_segment->failed)
         return false;
     const std::optional<int64_t> ticks = ticksSinceStart(presentationTime);
     // The file's timeline only moves forward; two frames on one tick would be refused by the muxer.
     if (!ticks || (m_lastTicks && *ticks <= *m_lastTicks)) return false;
-    if (!m_queue->tryPush(buffer, *ticks)) return false;
+    if (!m_pipeline->tryPush(m_segment, buffer, *ticks)) return false;
     m_lastTicks = ticks;
     return true;
 }
@@ -145,5 +139,5 @@ void FfmpegMovieWriter::finishWriting(FinishHandler handler) {
     Q_ASSERT(!m_finishRequested);
     if (m_finishRequested) return;
     m_finishRequested = true;
-    m_queue->requestFinish(FrameQueue::Finish{m_endTicks, std::move(handler)});
+    m_pipeline->finish(m_segment, m_endTicks, std::move(handler));
 }

@@ -3,34 +3,39 @@
 #include "platform/MovieWriter.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
 namespace ffmpeg {
-class FrameQueue;
-class SegmentEncoder;
+class EncoderPipeline;
+struct PipelineSegment;
 } // namespace ffmpeg
 
-// H.264 (libx264) in MP4 (libavformat), BGRA converted and scaled by libswscale on the writer's thread.
+// H.264 (libx264) in MP4 (libavformat), BGRA converted and scaled by libswscale on an encoder thread.
+// Consecutive writers with the same settings share one encoder and its thread: the next segment's writer
+// is opened while the previous one finishes, so the encoder lives from the recording's start to its end.
 class FfmpegMovieWriterFactory final : public MovieWriterFactory {
 public:
+    FfmpegMovieWriterFactory();
     Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
                                                     const VideoSettings& settings) override;
+
+private:
+    std::mutex m_mutex;
+    // The pipeline of the last writer opened; it ends by itself once idle.
+    std::weak_ptr<ffmpeg::EncoderPipeline> m_pipeline;
 };
 
 // One segment file being written. Called on one sequence (the recorder's work queue); frames cross to
-// the writer's own encoder thread through a bounded queue. Once finishWriting() has been called that
-// thread owns everything it still needs, so this object may be destroyed before the file is complete.
+// the encoder thread through a bounded queue. Once finishWriting() has been called that thread owns
+// everything it still needs, so this object may be destroyed before the file is complete.
 class FfmpegMovieWriter final : public MovieWriter {
 public:
-    // Two frames ride out 66 ms of encoder hiccups at 30 fps. With the one being converted the writer holds
-    // at most three of the capture pool's six 9 MB buffers (at 1920x1200): a deeper queue dropped no fewer
-    // frames under full motion but kept a fourth buffer resident.
-    static constexpr int queueCapacity = 2;
-
-    FfmpegMovieWriter(std::shared_ptr<ffmpeg::FrameQueue> queue, std::thread encoderThread);
-    // Unfinished: stops the encoder thread after its current frame and closes the file (left on disk).
-    // Finishing: lets the thread complete the file on its own.
+    FfmpegMovieWriter(std::shared_ptr<ffmpeg::EncoderPipeline> pipeline,
+                      std::shared_ptr<ffmpeg::PipelineSegment> segment);
+    // Unfinished: drops the queued frames and closes the file (left on disk) after the encoder's current
+    // frame. Finishing: lets the encoder thread complete the file on its own.
     ~FfmpegMovieWriter() override;
 
     void startSession(MediaTime sourceTime) override;
@@ -52,6 +57,6 @@ private:
     bool m_markedFinished = false;
     bool m_finishRequested = false;
     // Shared with the encoder thread; internally synchronised.
-    std::shared_ptr<ffmpeg::FrameQueue> m_queue;
-    std::thread m_encoderThread;
+    std::shared_ptr<ffmpeg::EncoderPipeline> m_pipeline;
+    std::shared_ptr<ffmpeg::PipelineSegment> m_segment;
 };

@@ -65,8 +65,9 @@ struct Outcome {
     bool onCallerThread = false;
 };
 
-// Ends the session, finishes, drops the writer at once as the recorder does, and waits for the handler.
-Outcome finish(std::unique_ptr<MovieWriter> writer, MediaTime end) {
+// Ends the session, finishes and drops the writer at once, as the recorder does; the outcome is waited
+// for later.
+std::function<Outcome()> startFinishing(std::unique_ptr<MovieWriter> writer, MediaTime end) {
     auto calls = std::make_shared<std::atomic<int>>(0);
     auto reported = std::make_shared<std::promise<std::pair<WriterStatus, bool>>>();
     const std::thread::id caller = std::this_thread::get_id();
@@ -76,12 +77,27 @@ Outcome finish(std::unique_ptr<MovieWriter> writer, MediaTime end) {
         if (calls->fetch_add(1) == 0) reported->set_value({status, std::this_thread::get_id() == caller});
     });
     writer.reset();
-    Outcome outcome;
-    auto future = reported->get_future();
-    if (future.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
-        std::tie(outcome.status, outcome.onCallerThread) = future.get();
-    outcome.calls = calls->load();
-    return outcome;
+    return [calls, future = reported->get_future().share()] {
+        Outcome outcome;
+        if (future.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
+            std::tie(outcome.status, outcome.onCallerThread) = future.get();
+        outcome.calls = calls->load();
+        return outcome;
+    };
+}
+
+Outcome finish(std::unique_ptr<MovieWriter> writer, MediaTime end) {
+    return startFinishing(std::move(writer), end)();
+}
+
+int encoderThreads() {
+    int count = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "ferrovane.enc") ++count;
+    }
+    return count;
 }
 
 double number(const QJsonValue& value) {
@@ -175,6 +191,68 @@ private slots:
             QVERIFY(frame["pict_type"].toString() != "B");
             sinceKeyFrame = frame["key_frame"].toInt() ? 0 : sinceKeyFrame + 1;
             QVERIFY2(sinceKeyFrame < fps && (i > 0 || sinceKeyFrame == 0), qPrintable(QString::number(i)));
+        }
+    }
+
+    // Consecutive writers share an encoder; every file must still stand alone: a key frame first, its
+    // own timeline from 0, and nothing of its neighbours.
+    void consecutiveSegmentsStandAlone_data() {
+        QTest::addColumn<QSize>("secondSize");
+        QTest::addColumn<bool>("abandonFirst");
+        // The next writer opens while the previous file still finishes, as at a roll.
+        QTest::newRow("roll") << QSize(320, 200) << false;
+        QTest::newRow("roll to another size") << QSize(256, 160) << false;
+        QTest::newRow("after an abandoned segment") << QSize(320, 200) << true;
+    }
+
+    void consecutiveSegmentsStandAlone() {
+        QFETCH(QSize, secondSize);
+        QFETCH(bool, abandonFirst);
+        constexpr int fps = 30, framesEach = 40;
+        const QString paths[] = {m_dir->filePath(QStringLiteral("a.mp4")),
+                                 m_dir->filePath(QStringLiteral("b.mp4"))};
+        const QSize sizes[] = {QSize(320, 200), secondSize};
+        std::function<Outcome()> first;
+        std::unique_ptr<MovieWriter> previous;
+        int threadsWithFirst = 0;
+        for (int s = 0; s < 2; ++s) {
+            if (previous && !abandonFirst) first = startFinishing(std::move(previous), at(2.5));
+            previous.reset();
+            auto opened = m_factory.openWriter(paths[s], settingsFor(sizes[s], fps));
+            QVERIFY(opened.ok());
+            std::unique_ptr<MovieWriter> writer = opened.take();
+            // Encoders of earlier cases may still be ending, never starting.
+            if (s == 0)
+                threadsWithFirst = encoderThreads();
+            else if (sizes[1] == sizes[0])
+                QVERIFY(encoderThreads() <= threadsWithFirst);
+            // The second segment starts where the first ended, as the recorder's do.
+            const double start = s * 2.5;
+            writer->startSession(at(start));
+            for (int i = 0; i < framesEach; ++i) {
+                const auto picture = makePicture(sizes[s], 0, [&](int x, int y) {
+                    return qRgb((x + i * 5) % 256, (y * (s + 1)) % 256, 60 * s);
+                });
+                QVERIFY(appendWhenReady(*writer, picture, at(start + (i + 1) / double(fps))));
+            }
+            previous = std::move(writer);
+        }
+        const Outcome second = finish(std::move(previous), at(5));
+        QCOMPARE(second.status, WriterStatus::Completed);
+        if (!abandonFirst) QCOMPARE(first().status, WriterStatus::Completed);
+
+        for (int s = abandonFirst ? 1 : 0; s < 2; ++s) {
+            const QJsonObject info = Probe::run(paths[s], {"-show_frames"});
+            const QJsonObject video = info["streams"][0].toObject();
+            QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), sizes[s]);
+            const QJsonArray frames = info["frames"].toArray();
+            QCOMPARE(frames.size(), framesEach);
+            QCOMPARE(frames[0]["key_frame"].toInt(), 1);
+            QCOMPARE(frames[0]["pict_type"].toString(), "I");
+            // The empty edit before it is in the movie header's milliseconds.
+            QVERIFY(std::abs(number(frames[0]["pts_time"]) - 1.0 / fps) < 1e-3);
+            QVERIFY2(std::abs(number(info["format"]["duration"]) - 2.5) < 1.0 / fps, qPrintable(paths[s]));
+            QCOMPARE(Probe::decodeErrors(paths[s]), QString());
         }
     }
 

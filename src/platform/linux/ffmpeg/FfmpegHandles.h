@@ -24,6 +24,9 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
+struct ParametersDeleter {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
 struct SwsDeleter {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
@@ -41,6 +44,7 @@ struct OutputFormatDeleter {
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
