@@ -40,7 +40,8 @@ public:
     virtual void markAsFinished() = 0;
     virtual void endSession(MediaTime sourceTime) = 0;
     // Completes the file on the writer's thread and reports there. The writer object may be destroyed
-    // before the handler runs; the handler is still called once.
+    // before the handler runs; the handler is still called once. Writers may share that thread, so the
+    // handler must not wait for the caller's sequence.
     virtual void finishWriting(FinishHandler handler) = 0;
 };
 

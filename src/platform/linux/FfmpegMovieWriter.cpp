@@ -72,7 +72,6 @@ Result<std::unique_ptr<MovieWriter>> FfmpegMovieWriterFactory::openWriter(const 
                 return started.error();
             }
             pipeline = started.take();
-            pipeline->attach(); // new, so free
             m_pipeline = pipeline;
         }
     }
@@ -108,7 +107,7 @@ void FfmpegMovieWriter::startSession(MediaTime sourceTime) {
 
 bool FfmpegMovieWriter::isReadyForMoreMediaData() const {
     Q_ASSERT(onOwnerSequence());
-    return !m_markedFinished && !m_finishRequested && !m_segment->failed && m_pipeline->hasRoom();
+    return !m_markedFinished && !m_finishRequested && !m_segment->failed && m_pipeline->hasRoom(!m_lastTicks);
 }
 
 bool FfmpegMovieWriter::append(const PixelBufferRef& buffer, MediaTime presentationTime) {
@@ -119,7 +118,7 @@ bool FfmpegMovieWriter::append(const PixelBufferRef& buffer, MediaTime presentat
     const std::optional<int64_t> ticks = ticksSinceStart(presentationTime);
     // The file's timeline only moves forward; two frames on one tick would be refused by the muxer.
     if (!ticks || (m_lastTicks && *ticks <= *m_lastTicks)) return false;
-    if (!m_pipeline->tryPush(m_segment, buffer, *ticks)) return false;
+    if (!m_pipeline->tryPush(m_segment, buffer, *ticks, !m_lastTicks)) return false;
     m_lastTicks = ticks;
     return true;
 }

@@ -256,6 +256,32 @@ private slots:
         }
     }
 
+    // At a roll the previous segment may still fill the encoder's queue; the next file must not lose
+    // its first picture to that.
+    void nextSegmentTakesItsFirstFrameBehindAFullQueue() {
+        const QSize size(1920, 1080);
+        // Fresh noise for every frame, so each one keeps the encoder busy.
+        std::vector<PixelBufferRef> noise;
+        for (int i = 0; i < 5; ++i)
+            noise.push_back(makePicture(size, 0, [](int, int) { return QRgb(std::rand()); }));
+        auto first = m_factory.openWriter(m_dir->filePath(QStringLiteral("a.mp4")), settingsFor(size, 30));
+        QVERIFY(first.ok());
+        std::unique_ptr<MovieWriter> writer = first.take();
+        writer->startSession(at(0));
+        // One frame in the encoder and two queued behind it.
+        for (int frame = 0; frame < 4; ++frame)
+            QVERIFY(appendWhenReady(*writer, noise[frame], at(frame / 30.0)));
+        auto finished = startFinishing(std::move(writer), at(1));
+        auto second = m_factory.openWriter(m_dir->filePath(QStringLiteral("b.mp4")), settingsFor(size, 30));
+        QVERIFY(second.ok());
+        writer = second.take();
+        writer->startSession(at(1));
+        QVERIFY(writer->isReadyForMoreMediaData());
+        QVERIFY(writer->append(noise[4], at(1)));
+        QCOMPARE(finish(std::move(writer), at(1.5)).status, WriterStatus::Completed);
+        QCOMPARE(finished().status, WriterStatus::Completed);
+    }
+
     void refusesToOpen_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");

@@ -27,6 +27,8 @@ Result<std::shared_ptr<EncoderPipeline>> EncoderPipeline::start(const VideoSetti
                              AVERROR(ENOMEM));
     std::shared_ptr<EncoderPipeline> pipeline(
         new EncoderPipeline(encoder.take(), std::move(parameters), std::move(packet)));
+    // Attached before the thread runs, so its idle clock cannot end it under a stalled caller.
+    pipeline->m_attached = true;
     try {
         // The thread keeps the pipeline alive until it ends on its own.
         std::thread thread([pipeline] { pipeline->run(); });
@@ -68,16 +70,16 @@ void EncoderPipeline::detach() {
     m_wake.notify_one();
 }
 
-bool EncoderPipeline::hasRoom() const {
+bool EncoderPipeline::hasRoom(bool startsSegment) const {
     std::lock_guard lock(m_mutex);
-    return m_frames < queueCapacity;
+    return m_frames < capacityFor(startsSegment);
 }
 
 bool EncoderPipeline::tryPush(const std::shared_ptr<PipelineSegment>& segment, PixelBufferRef buffer,
-                              int64_t ticks) {
+                              int64_t ticks, bool startsSegment) {
     {
         std::lock_guard lock(m_mutex);
-        if (m_frames >= queueCapacity) return false;
+        if (m_frames >= capacityFor(startsSegment)) return false;
         m_items.emplace_back(Frame{segment, std::move(buffer), ticks});
         ++m_frames;
     }
@@ -198,7 +200,12 @@ void EncoderPipeline::settle(PipelineSegment& segment) {
     // x264 holds nothing back at these settings. Should it ever, the rest belongs to this file, and the
     // next one gets a fresh encoder, so no packet lands in the wrong file.
     if (!m_encoder || m_encoder->pending() == 0) return;
-    if (!segment.failed && segment.file && m_encoder->sendEnd()) drainInto(segment);
+    if (!segment.failed && segment.file) {
+        if (m_encoder->sendEnd())
+            drainInto(segment);
+        else
+            segment.failed = true;
+    }
     m_encoder.reset();
 }
 

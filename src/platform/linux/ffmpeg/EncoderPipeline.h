@@ -44,7 +44,8 @@ public:
     // Far longer than the gap between one segment's finish and the next one's start.
     static constexpr std::chrono::milliseconds idleLinger{2000};
 
-    // Opens the encoder on the caller's thread, then starts the pipeline's thread.
+    // Opens the encoder on the caller's thread, then starts the pipeline's thread; the new pipeline is
+    // attached for the caller's segment.
     static Result<std::shared_ptr<EncoderPipeline>> start(const VideoSettings& settings);
     ~EncoderPipeline();
 
@@ -57,9 +58,11 @@ public:
     bool attach();
     void detach();
 
-    // Room for one more frame.
-    bool hasRoom() const;
-    bool tryPush(const std::shared_ptr<PipelineSegment>& segment, PixelBufferRef buffer, int64_t ticks);
+    // Room for one more frame. A segment's first frame may exceed the queue by one: the previous segment
+    // can still have a full queue at a roll, and a file should not start without a picture.
+    bool hasRoom(bool startsSegment) const;
+    bool tryPush(const std::shared_ptr<PipelineSegment>& segment, PixelBufferRef buffer, int64_t ticks,
+                 bool startsSegment);
     // After the segment's frames: completes its file and reports on the encoder thread.
     void finish(std::shared_ptr<PipelineSegment> segment, std::optional<int64_t> endTicks,
                 MovieWriter::FinishHandler handler);
@@ -86,6 +89,7 @@ private:
 
     EncoderPipeline(std::unique_ptr<H264Encoder> encoder, ParametersPtr parameters, PacketPtr packet);
     int64_t nominalTicks() const;
+    static int capacityFor(bool startsSegment) { return queueCapacity + (startsSegment ? 1 : 0); }
     void push(Item item);
 
     // Encoder thread.
