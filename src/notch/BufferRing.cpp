@@ -18,8 +18,8 @@ constexpr double dimDot = 0.3;
 // poll's 50 ms, so both coarse timers fire on the same wake-up.
 constexpr int pulseFrameMs = 100;
 // Near the ends of each sweep the eased opacity hardly moves; ticks that would move it by less than this
-// draw nothing, which leaves 8 frames a second and the largest step as it was.
-constexpr double minimumPulseStep = 0.05;
+// draw nothing, which leaves 6 frames a second with steps of at most 0.13.
+constexpr double minimumPulseStep = 0.08;
 } // namespace
 
 BufferRing::BufferRing(QWidget* parent)
