@@ -8,14 +8,6 @@
 #include <QFileInfo>
 
 // The recorder on a real X server with the real encoder: what a user's session does, on a small screen.
-namespace {
-
-double seconds(const Segment& s) {
-    return (s.end - s.start).seconds();
-}
-
-} // namespace
-
 class TestRecorderX11 : public QObject {
     Q_OBJECT
 private:
@@ -45,12 +37,12 @@ private slots:
         QVERIFY(state.framesWritten > 0);
         for (const Segment& segment : state.segments) {
             // A roll happens at the first frame 5 s or more after the segment began.
-            QVERIFY2(seconds(segment) >= 5.0 && seconds(segment) < 5.5,
-                     qPrintable(QString::number(seconds(segment))));
+            const double seconds = (segment.end - segment.start).seconds();
+            QVERIFY2(seconds >= 5.0 && seconds < 5.5, qPrintable(QString::number(seconds)));
             const QJsonObject video = Probe::videoStream(segment.url);
             QCOMPARE(video["codec_name"].toString(), QString("h264"));
             QCOMPARE(video["width"].toInt(), 640);
-            QVERIFY(std::abs(Probe::duration(segment.url) - seconds(segment)) < 0.04);
+            QVERIFY(std::abs(Probe::duration(segment.url) - seconds) < 0.04);
         }
         // Segments follow each other without a gap.
         QCOMPARE(state.segments[1].start, state.segments[0].end);

@@ -7,9 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSemaphore>
-#include <QSignalSpy>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -30,16 +27,18 @@ struct Rig {
         }
     }
     ReplayRecorder::Snapshot state() { return recorder->snapshot(); }
-    static MediaTime at(double s) { return MediaTime::fromNanoseconds(int64_t(s * 1e9 + 0.5)); }
+    static MediaTime at(double s) { return MediaTime::fromNanoseconds(std::llround(s * 1e9)); }
 
     FakeMediaPlatform fakes;
     std::unique_ptr<ReplayRecorder> recorder;
 };
 
-unsigned mode(const QString& path) {
-    struct stat st {};
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
+// The writers the recorder gets: ones that take every frame, ones with no room after the first frame, or
+// ones that refuse to open a segment for the first frame.
+enum class Writer { Takes, Full, RefusesFirst };
+
+const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                     QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
 
 QList<double> ends(const ReplayRecorder::Snapshot& s) {
     QList<double> list;
@@ -82,16 +81,14 @@ private slots:
         QCOMPARE(c.queueDepth, 6);
         // The very first segment is encoded at the capture size, never at a placeholder.
         rig.frame(100);
-        const VideoSettings s = rig.fakes.writers->record(0).settings;
-        QCOMPARE(QSize(s.width, s.height), size);
-        QCOMPARE(s.averageBitRate, int64_t(size.width()) * size.height() * 3);
-        QCOMPARE(s.maxKeyFrameInterval, 24);
-        QCOMPARE(s.expectedSourceFrameRate, 24);
-        QVERIFY(s.highProfile && !s.allowFrameReordering && s.expectsMediaDataInRealTime);
+        // High profile, no frame reordering, real time: the defaults.
+        QCOMPARE(
+            rig.fakes.writers->record(0).settings,
+            (VideoSettings{size.width(), size.height(), int64_t(size.width()) * size.height() * 3, 24, 24}));
         QCOMPARE(rig.fakes.writers->record(0).sessionStart, Rig::at(100));
         // Private folders all the way down.
-        QCOMPARE(mode(rig.recorder->workDir()), 0700u);
-        QCOMPARE(mode(BufferRoot::location()), 0700u);
+        QCOMPARE(QFile::permissions(rig.recorder->workDir()), ownerOnly);
+        QCOMPARE(QFile::permissions(BufferRoot::location()), ownerOnly);
     }
 
     void startFailures_data() {
@@ -116,51 +113,57 @@ private slots:
         QCOMPARE(rig.state().inFlight, 0);
     }
 
-    void roll_data() {
-        QTest::addColumn<double>("delta");
-        QTest::addColumn<bool>("rolls");
-        QTest::newRow("exactly 5.0 s") << 5.0 << true;
-        QTest::newRow("4.999 s") << 4.999 << false;
-        QTest::newRow("well past") << 7.5 << true;
-    }
-    void roll() {
-        QFETCH(double, delta);
-        QFETCH(bool, rolls);
-        Rig rig;
-        QVERIFY(rig.start());
-        rig.frame(100);
-        rig.frame(100 + delta);
-        QCOMPARE(rig.fakes.writers->count(), size_t(rolls ? 2 : 1));
-        const auto first = rig.fakes.writers->record(0);
-        if (rolls) {
-            // The frame that rolls is the first of the new segment; the old one ends exactly there.
-            QCOMPARE(first.sessionEnd, Rig::at(100 + delta));
-            QCOMPARE(first.frames.size(), size_t(1));
-            QCOMPARE(rig.fakes.writers->record(1).sessionStart, Rig::at(100 + delta));
-            QCOMPARE(rig.fakes.writers->record(1).frames.front(), Rig::at(100 + delta));
-            QCOMPARE(rig.state().inFlight, 1);
-        } else {
-            QCOMPARE(first.frames.size(), size_t(2));
-        }
-    }
-
-    void ignoredFrames_data() {
-        QTest::addColumn<int>("status");
+    // What the frame after the one at 100 s does: roll the segment, join it, or go nowhere.
+    void secondFrame_data() {
+        QTest::addColumn<double>("time");
+        QTest::addColumn<FrameStatus>("status");
         QTest::addColumn<bool>("image");
-        QTest::newRow("idle") << int(FrameStatus::Idle) << true;
-        QTest::newRow("complete without picture") << int(FrameStatus::Complete) << false;
+        QTest::addColumn<Writer>("writer");
+        QTest::addColumn<int>("segments");
+        QTest::addColumn<int>("framesInFirst");
+        const FrameStatus complete = FrameStatus::Complete;
+        QTest::newRow("exactly 5.0 s rolls") << 105.0 << complete << true << Writer::Takes << 2 << 1;
+        QTest::newRow("4.999 s joins") << 104.999 << complete << true << Writer::Takes << 1 << 2;
+        QTest::newRow("well past rolls") << 107.5 << complete << true << Writer::Takes << 2 << 1;
+        QTest::newRow("idle is ignored") << 106.0 << FrameStatus::Idle << true << Writer::Takes << 1 << 1;
+        QTest::newRow("complete without picture is ignored")
+            << 106.0 << complete << false << Writer::Takes << 1 << 1;
+        QTest::newRow("full writer: dropped") << 100.1 << complete << true << Writer::Full << 1 << 1;
+        QTest::newRow("refused segment: the next frame opens one")
+            << 100.1 << complete << true << Writer::RefusesFirst << 1 << 1;
     }
-    void ignoredFrames() {
-        QFETCH(int, status);
+    void secondFrame() {
+        QFETCH(double, time);
+        QFETCH(FrameStatus, status);
         QFETCH(bool, image);
+        QFETCH(Writer, writer);
+        QFETCH(int, segments);
+        QFETCH(int, framesInFirst);
         Rig rig;
         QVERIFY(rig.start());
-        rig.frame(99, FrameStatus(status), image); // would open a segment
-        QCOMPARE(rig.fakes.writers->count(), size_t(0));
+        if (status != FrameStatus::Complete || !image) {
+            rig.frame(99, status, image); // would open a segment
+            QCOMPARE(rig.fakes.writers->count(), size_t(0));
+        }
+        rig.fakes.writers->refuseOpen = writer == Writer::RefusesFirst;
         rig.frame(100);
-        rig.frame(106, FrameStatus(status), image); // would roll
-        QCOMPARE(rig.fakes.writers->count(), size_t(1));
-        QCOMPARE(rig.fakes.writers->record(0).frames.size(), size_t(1));
+        QCOMPARE(rig.state().writing, writer != Writer::RefusesFirst);
+        rig.fakes.writers->refuseOpen = false;
+        rig.fakes.writers->ready = writer != Writer::Full;
+        rig.frame(time, status, image);
+        QCOMPARE(rig.fakes.writers->count(), size_t(segments));
+        const auto first = rig.fakes.writers->record(0);
+        QCOMPARE(first.sessionStart, Rig::at(writer == Writer::RefusesFirst ? time : 100));
+        QCOMPARE(rig.state().segmentStart, rig.fakes.writers->record(segments - 1).sessionStart);
+        QCOMPARE(first.frames.size(), size_t(framesInFirst));
+        QCOMPARE(rig.state().framesDropped, int64_t(writer == Writer::Full ? 1 : 0));
+        if (segments == 2) {
+            // The frame that rolls is the first of the new segment; the old one ends exactly there.
+            QCOMPARE(first.sessionEnd, Rig::at(time));
+            QCOMPARE(rig.fakes.writers->record(1).sessionStart, Rig::at(time));
+            QCOMPARE(rig.fakes.writers->record(1).frames.front(), Rig::at(time));
+            QCOMPARE(rig.state().inFlight, 1);
+        }
     }
 
     void framesAtTheLastEndAreDropped() {
@@ -174,33 +177,11 @@ private slots:
                                [&](const Result<QString>&) { done = true; });
         QTRY_VERIFY(done);
         QCOMPARE(rig.state().lastSegmentEnd, Rig::at(102));
-        rig.fakes.capture->deliver(Rig::at(102));
+        rig.frame(102);
         QCOMPARE(rig.fakes.writers->count(), size_t(1));
-        rig.fakes.capture->deliver(MediaTime::fromNanoseconds(102'000'000'001));
+        rig.frame(102.000000001);
         QCOMPARE(rig.fakes.writers->count(), size_t(2));
         QCOMPARE(rig.fakes.writers->record(1).sessionStart, MediaTime::fromNanoseconds(102'000'000'001));
-    }
-
-    void notReadyDropsTheFrame() {
-        Rig rig;
-        QVERIFY(rig.start());
-        rig.frame(100);
-        rig.fakes.writers->ready = false;
-        rig.frame(100.1);
-        QCOMPARE(rig.fakes.writers->record(0).frames.size(), size_t(1));
-        QCOMPARE(rig.state().framesDropped, int64_t(1));
-    }
-
-    void refusedSegmentRetriesWithNextFrame() {
-        Rig rig;
-        QVERIFY(rig.start());
-        rig.fakes.writers->refuseOpen = true;
-        rig.frame(100);
-        QVERIFY(!rig.state().writing);
-        rig.fakes.writers->refuseOpen = false;
-        rig.frame(100.1);
-        QVERIFY(rig.state().writing);
-        QCOMPARE(rig.state().segmentStart, Rig::at(100.1));
     }
 
     void prune_data() {
@@ -274,26 +255,22 @@ private slots:
     }
 
     void bufferedSeconds_data() {
-        QTest::addColumn<QList<double>>("frames");
+        QTest::addColumn<double>("lastFrame"); // of frames every 5 s from 100 s on; 0: none
         QTest::addColumn<double>("now");
         QTest::addColumn<double>("expected");
-        QTest::newRow("nothing") << QList<double>{} << 100.0 << 0.0;
-        QTest::newRow("first segment being written") << QList<double>{100} << 102.5 << 2.5;
-        QTest::newRow("clock before the start") << QList<double>{100} << 99.0 << 0.0;
-        QTest::newRow("from the oldest listed") << QList<double>{100, 105, 110} << 111.0 << 11.0;
-        QTest::newRow("never above the buffer")
-            << QList<double>{100, 105, 110, 115, 120, 125, 130, 135} << 139.0 << 30.0;
+        QTest::newRow("nothing") << 0.0 << 100.0 << 0.0;
+        QTest::newRow("first segment being written") << 100.0 << 102.5 << 2.5;
+        QTest::newRow("clock before the start") << 100.0 << 99.0 << 0.0;
+        QTest::newRow("from the oldest listed") << 110.0 << 111.0 << 11.0;
+        QTest::newRow("never above the buffer") << 135.0 << 139.0 << 30.0;
     }
     void bufferedSeconds() {
-        QFETCH(QList<double>, frames);
+        QFETCH(double, lastFrame);
         QFETCH(double, now);
         QFETCH(double, expected);
         Rig rig(30);
         QVERIFY(rig.start());
-        for (double t : frames) {
-            rig.frame(t);
-            rig.fakes.writers->completeAll();
-        }
+        rig.rollEvery5(100, lastFrame);
         rig.fakes.clock->set(now);
         QCOMPARE(rig.recorder->bufferedSeconds(), expected);
     }
@@ -301,18 +278,13 @@ private slots:
     void unexpectedStop() {
         Rig rig;
         QVERIFY(rig.start());
-        int calls = 0;
-        Error received;
-        rig.recorder->setOnStop([&](const Error& e) {
-            ++calls;
-            received = e;
-        });
+        QList<Error> received;
+        rig.recorder->setOnStop([&](const Error& e) { received << e; });
         rig.frame(100);
         rig.fakes.clock->set(101);
         const Error lost = platformError("The X display connection was lost.");
         rig.fakes.capture->failStream(lost);
-        QCOMPARE(calls, 1);
-        QCOMPARE(received, lost);
+        QCOMPARE(received, QList<Error>{lost});
         const auto state = rig.state();
         QVERIFY(!state.streaming);
         QCOMPARE(state.inFlight, 1);

@@ -1,10 +1,10 @@
 #include "support/CodedFrames.h"
+#include "support/Probe.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace CodedFrames {
 
@@ -18,32 +18,31 @@ struct OwnedBuffer : PixelBuffer {
 QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions) {
     QTemporaryDir dir;
     const QString png = dir.filePath("frame.png");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y"} + arguments + outputOptions + QStringList{png});
-    ffmpeg.waitForFinished(30000);
+    Probe::ffmpeg(arguments + outputOptions + QStringList{png});
     return QImage(png);
 }
 
 } // namespace
 
 PixelBufferRef make(int number, int width, int height) {
-    auto buffer = std::make_shared<OwnedBuffer>();
-    buffer->width = width;
-    buffer->height = height;
-    buffer->bytesPerRow = width * 4;
-    buffer->bytes.resize(size_t(width) * height * 4);
     const int stripe = width / bits;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = buffer->bytes.data() + size_t(y) * buffer->bytesPerRow;
-        for (int x = 0; x < width; ++x) {
-            const int bit = std::min(x / stripe, bits - 1);
-            const uint8_t value = (number >> (bits - 1 - bit)) & 1 ? 235 : 16;
-            std::memset(row + x * 4, value, 3);
-            row[x * 4 + 3] = 255;
-        }
-    }
-    buffer->data = buffer->bytes.data();
-    return buffer;
+    return paint(QSize(width, height), 0, [&](int x, int) {
+        const int bit = std::min(x / stripe, bits - 1);
+        return (number >> (bits - 1 - bit)) & 1 ? qRgb(235, 235, 235) : qRgb(16, 16, 16);
+    });
+}
+
+PixelBufferRef paint(QSize size, int paddingBytes, const std::function<QRgb(int x, int y)>& rgb) {
+    auto picture = std::make_shared<OwnedBuffer>();
+    picture->width = size.width();
+    picture->height = size.height();
+    picture->bytesPerRow = size.width() * 4 + paddingBytes;
+    picture->bytes.assign(size_t(picture->bytesPerRow) * size.height(), 0xEE);
+    picture->data = picture->bytes.data();
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            reinterpret_cast<QRgb*>(picture->bytes.data() + size_t(y) * picture->bytesPerRow)[x] = rgb(x, y);
+    return picture;
 }
 
 std::optional<int> read(const QImage& image) {

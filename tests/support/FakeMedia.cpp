@@ -2,13 +2,9 @@
 
 #include <QFile>
 #include <QMetaObject>
-#include <QThread>
 
+#include <cmath>
 #include <thread>
-
-Status FakeCaptureStream::startCapture() {
-    return Ok{};
-}
 
 Result<ShareableContent> FakeScreenCapture::shareableContent() {
     if (contentError) return *contentError;
@@ -28,21 +24,13 @@ FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<in
 }
 
 void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withImage) {
-    deliver(MediaTime::fromNanoseconds(int64_t(seconds * 1e9 + (seconds >= 0 ? 0.5 : -0.5))), status,
-            withImage);
-}
-
-void FakeScreenCapture::deliver(MediaTime pts, FrameStatus status, bool withImage) {
     static const uint8_t pixels[16] = {};
-    CapturedFrame frame{pts, status, nullptr};
-    if (withImage) frame.image = std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8});
-    auto handler = stream->onFrame;
-    QMetaObject::invokeMethod(
-        stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
+    deliver(MediaTime::fromNanoseconds(std::llround(seconds * 1e9)),
+            withImage ? std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8}) : nullptr, status);
 }
 
-void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image) {
-    CapturedFrame frame{pts, FrameStatus::Complete, std::move(image)};
+void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image, FrameStatus status) {
+    CapturedFrame frame{pts, status, std::move(image)};
     auto handler = stream->onFrame;
     QMetaObject::invokeMethod(
         stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
@@ -71,11 +59,8 @@ public:
         with([&](auto& r) { r.sessionEnd = t; });
     }
     void finishWriting(FinishHandler handler) override {
-        with([&](auto& r) {
-            r.finishRequested = true;
-            r.finish = std::move(handler);
-        });
-        if (m_factory.autoComplete) m_factory.complete(m_index, m_factory.autoStatus);
+        with([&](auto& r) { r.finish = std::move(handler); });
+        if (m_factory.autoComplete) m_factory.complete(m_index, WriterStatus::Completed);
     }
 
 private:
@@ -93,7 +78,7 @@ Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QS
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return platformError(QStringLiteral("cannot create ") + path);
     std::lock_guard lock(m_mutex);
-    m_records.push_back(Record{path, settings, {}, {}, {}, false, {}});
+    m_records.push_back(Record{path, settings, {}, {}, {}, {}});
     return std::unique_ptr<MovieWriter>(std::make_unique<FakeMovieWriter>(*this, m_records.size() - 1));
 }
 
@@ -125,7 +110,7 @@ Result<AssetInfo> FakeMediaAssets::loadAsset(const QString& path) {
     std::lock_guard lock(mutex);
     if (auto error = loadErrors.find(path); error != loadErrors.end()) return error->second;
     if (auto info = infos.find(path); info != infos.end()) return info->second;
-    return AssetInfo{true, defaultDuration};
+    return AssetInfo{true, MediaTime::fromSeconds(5)};
 }
 
 Status FakeMediaAssets::exportComposition(const Composition& composition, ExportPreset preset,

@@ -15,13 +15,12 @@ public:
         : context(context)
         , onFrame(std::move(onFrame))
         , onStop(std::move(onStop)) {}
-    Status startCapture() override;
-    void stopCapture() override { stopped = true; }
+    Status startCapture() override { return Ok{}; }
+    void stopCapture() override {}
 
     QObject* context;
     FrameHandler onFrame;
     StopHandler onStop;
-    bool stopped = false;
 };
 
 class FakeScreenCapture final : public ScreenCapture {
@@ -33,10 +32,10 @@ public:
                                                         QObject* context, CaptureStream::FrameHandler onFrame,
                                                         CaptureStream::StopHandler onStop) override;
 
-    // Delivers a frame on the handler's thread and waits until it has been handled.
+    // Delivers a frame on the handler's thread and waits until it has been handled. `seconds` are on the
+    // host clock, to the nanosecond; the picture is a blank one.
     void deliver(double seconds, FrameStatus status = FrameStatus::Complete, bool withImage = true);
-    void deliver(MediaTime pts, FrameStatus status = FrameStatus::Complete, bool withImage = true);
-    void deliver(MediaTime pts, PixelBufferRef image);
+    void deliver(MediaTime pts, PixelBufferRef image, FrameStatus status = FrameStatus::Complete);
     // Ends the stream as a lost display would, from a thread of its own.
     void failStream(const Error& error);
 
@@ -59,7 +58,6 @@ public:
         MediaTime sessionStart;
         MediaTime sessionEnd;
         std::vector<MediaTime> frames;
-        bool finishRequested = false;
         MovieWriter::FinishHandler finish;
     };
 
@@ -75,8 +73,7 @@ public:
 
     bool refuseOpen = false;
     bool ready = true;
-    bool autoComplete = false; // complete at once, with `autoStatus`
-    WriterStatus autoStatus = WriterStatus::Completed;
+    bool autoComplete = false; // complete at once
 
 private:
     friend class FakeMovieWriter;
@@ -94,8 +91,7 @@ public:
         return platformError(QStringLiteral("no images here"));
     }
 
-    std::map<QString, AssetInfo> infos; // paths not listed load as video of `defaultDuration`
-    MediaTime defaultDuration = MediaTime::fromSeconds(5);
+    std::map<QString, AssetInfo> infos; // paths not listed load as 5 s of video
     std::map<QString, Error> loadErrors;
     std::optional<Error> passthroughError;
     std::optional<Error> fallbackError;

@@ -33,14 +33,18 @@ QStringList packetHashes(const QString& path) {
     return hashes;
 }
 
-QString decodeErrors(const QString& path) {
+QString ffmpeg(const QStringList& arguments) {
     QProcess process;
-    process.start("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"});
-    process.waitForFinished(120000);
-    if (process.exitCode() != 0)
-        return QStringLiteral("ffmpeg exited with %1: ").arg(process.exitCode()) +
-               QString::fromLocal8Bit(process.readAllStandardError());
-    return QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    process.start("ffmpeg", QStringList{"-v", "error", "-y"} + arguments);
+    const bool finished = process.waitForFinished(120000);
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    if (!finished || process.exitCode() != 0)
+        return QStringLiteral("ffmpeg exited with %1: ").arg(process.exitCode()) + said;
+    return said;
+}
+
+QString decodeErrors(const QString& path) {
+    return ffmpeg({"-i", path, "-f", "null", "-"});
 }
 
 } // namespace Probe

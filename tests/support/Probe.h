@@ -14,7 +14,9 @@ QJsonObject videoStream(const QString& path);
 double duration(const QString& path);
 // MD5 of every video packet's data, in file order.
 QStringList packetHashes(const QString& path);
-// What `ffmpeg -v error` says while decoding the whole file; empty when it decodes cleanly.
+// What `ffmpeg -v error -y ARGUMENTS` says, with the exit code when it fails; empty when all went well.
+QString ffmpeg(const QStringList& arguments);
+// What ffmpeg says while decoding the whole file; empty when it decodes cleanly.
 QString decodeErrors(const QString& path);
 
 } // namespace Probe

@@ -3,22 +3,14 @@
 #include <QDir>
 #include <QFile>
 
-namespace {
-TestEnvironment* g_instance = nullptr;
-}
-
 TestEnvironment::TestEnvironment()
     : m_dir(QDir::tempPath() + QStringLiteral("/ferrovane-test-XXXXXX")) {
-    QDir().mkpath(home());
-    QDir().mkpath(runtimeDir());
-    QFile::setPermissions(runtimeDir(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("HOME", home().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home() + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
-    g_instance = this;
-}
-
-TestEnvironment* TestEnvironment::instance() {
-    return g_instance;
+    const QString home = m_dir.filePath(QStringLiteral("home"));
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(home);
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
 }

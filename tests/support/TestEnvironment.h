@@ -9,10 +9,6 @@
 class TestEnvironment {
 public:
     TestEnvironment();
-    QString home() const { return m_dir.path() + QStringLiteral("/home"); }
-    QString runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
-
-    static TestEnvironment* instance();
 
 private:
     QTemporaryDir m_dir;

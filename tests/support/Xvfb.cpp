@@ -8,14 +8,10 @@ Xvfb::~Xvfb() {
 }
 
 bool Xvfb::start(QSize size, int depth) {
-    const QString screen = QStringLiteral("%1x%2x%3").arg(size.width()).arg(size.height()).arg(depth);
-    m_process.setProgram(QStringLiteral("Xvfb"));
-    m_process.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                            QStringLiteral("0"), screen, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                            QStringLiteral("-noreset"), QStringLiteral("+extension"),
-                            QStringLiteral("RANDR")});
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start();
+    const QString arguments =
+        QStringLiteral("-displayfd 1 -screen 0 %1x%2x%3 -nolisten tcp -noreset +extension RANDR");
+    m_process.start(QStringLiteral("Xvfb"),
+                    arguments.arg(size.width()).arg(size.height()).arg(depth).split(QLatin1Char(' ')));
     if (!m_process.waitForStarted(5000)) return false;
     QDeadlineTimer deadline(10000);
     QByteArray out;
@@ -46,19 +42,13 @@ QProcess* Xvfb::startClient(const QString& program, const QStringList& arguments
 
 void Xvfb::stop() {
     for (auto& client : m_clients) {
-        if (client->state() != QProcess::NotRunning) {
-            client->kill();
-            client->waitForFinished(3000);
-        }
+        client->kill();
+        client->waitForFinished(3000);
     }
     m_clients.clear();
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) kill();
 }
 
 void Xvfb::kill() {

@@ -19,7 +19,6 @@ public:
     // Ends the server abruptly, as a crash would.
     void kill();
     QString display() const { return m_display; }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     // Runs a client on this display (xdotool, xterm …); it is killed with the server.
     QProcess* startClient(const QString& program, const QStringList& arguments);

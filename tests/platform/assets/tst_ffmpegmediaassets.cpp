@@ -4,20 +4,10 @@
 #include "support/TestEnvironment.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-// Runs the ffmpeg tool; the error text, or empty on success.
-QString ffmpeg(const QStringList& arguments) {
-    QProcess process;
-    process.start("ffmpeg", QStringList{"-v", "error", "-y"} + arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0)
-        return "ffmpeg failed: " + QString::fromLocal8Bit(process.readAllStandardError());
-    return {};
-}
 
 // 30 fps frames numbered from `first` in CodedFrames' stripes, drawn on a canvas whose width is a
 // multiple of 12 and scaled to `size`, coded as our segments are: H.264 High, no B-frames, a key frame
@@ -29,11 +19,11 @@ QString makeSegment(const QString& path, int first, int frames, QSize size) {
         ":cb=128:cr=128,scale=%d:%d:flags=neighbor,format=yuv420p",
         canvas.width(), canvas.height(), first, CodedFrames::bits - 1, canvas.width() / CodedFrames::bits,
         CodedFrames::bits - 1, size.width(), size.height());
-    return ffmpeg(QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(frames)} +
-                  QString("-c:v libx264 -profile:v high -bf 0 -g 30 -sc_threshold 0 -colorspace bt709 "
-                          "-color_primaries bt709 -color_trc bt709")
-                      .split(' ') +
-                  QStringList{path});
+    return Probe::ffmpeg(QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(frames)} +
+                         QString("-c:v libx264 -profile:v high -bf 0 -g 30 -sc_threshold 0 -colorspace bt709 "
+                                 "-color_primaries bt709 -color_trc bt709")
+                             .split(' ') +
+                         QStringList{path});
 }
 
 double durationOf(const QJsonObject& video) {
@@ -72,8 +62,8 @@ private slots:
                  std::pair{"b.mp4", makeSegment(file("b.mp4"), 60, 60, QSize(384, 216))},
                  std::pair{"small.mp4", makeSegment(file("small.mp4"), 60, 60, QSize(240, 144))},
                  std::pair{"wide.mp4", makeSegment(file("wide.mp4"), 0, 6, QSize(2560, 1600))},
-                 std::pair{"audio.mp4",
-                           ffmpeg({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac", file("audio.mp4")})},
+                 std::pair{"audio.mp4", Probe::ffmpeg({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac",
+                                                       file("audio.mp4")})},
              })
             QVERIFY2(error.isEmpty(), qPrintable(QString(name) + ": " + error));
         QFile whole(file("b.mp4")), half(file("cut.mp4"));

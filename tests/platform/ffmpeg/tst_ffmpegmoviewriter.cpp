@@ -1,7 +1,9 @@
 #include "platform/linux/FfmpegMovieWriter.h"
+#include "support/CodedFrames.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <future>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -22,39 +23,13 @@ MediaTime at(double secondsAfterStart) {
     return sessionStart + MediaTime::fromNanoseconds(std::llround(secondsAfterStart * 1e9));
 }
 
-struct OwnedPixelBuffer : PixelBuffer {
-    std::vector<uint8_t> bytes;
-};
-
-// Row padding is filled with junk, as capture buffers may be.
-PixelBufferRef makePicture(QSize size, int paddingBytes, const std::function<QRgb(int, int)>& rgb) {
-    auto picture = std::make_shared<OwnedPixelBuffer>();
-    picture->width = size.width();
-    picture->height = size.height();
-    picture->bytesPerRow = size.width() * 4 + paddingBytes;
-    picture->bytes.assign(size_t(picture->bytesPerRow) * size.height(), 0xEE);
-    picture->data = picture->bytes.data();
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            reinterpret_cast<QRgb*>(picture->bytes.data() + size_t(y) * picture->bytesPerRow)[x] = rgb(x, y);
-    return picture;
-}
-
 VideoSettings settingsFor(QSize size, int fps) {
-    VideoSettings settings;
-    settings.width = size.width();
-    settings.height = size.height();
-    settings.averageBitRate = int64_t(size.width()) * size.height() * 3;
-    settings.maxKeyFrameInterval = fps;
-    settings.expectedSourceFrameRate = fps;
-    return settings;
+    return VideoSettings{size.width(), size.height(), int64_t(size.width()) * size.height() * 3, fps, fps};
 }
 
 // Waits for room first: unlike a real-time source, these tests want every frame in the file.
 bool appendWhenReady(MovieWriter& writer, const PixelBufferRef& picture, MediaTime time) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!writer.isReadyForMoreMediaData() && waited.elapsed() < 20'000)
+    for (QDeadlineTimer patience(20'000); !writer.isReadyForMoreMediaData() && !patience.hasExpired();)
         QThread::usleep(500);
     return writer.append(picture, time);
 }
@@ -65,9 +40,9 @@ struct Outcome {
     bool onCallerThread = false;
 };
 
-// Ends the session, finishes and drops the writer at once, as the recorder does; the outcome is waited
-// for later.
-std::function<Outcome()> startFinishing(std::unique_ptr<MovieWriter> writer, MediaTime end) {
+// Ends the session, finishes and drops the writer at once, as the recorder does; calling the result waits
+// for the outcome.
+std::function<Outcome()> finish(std::unique_ptr<MovieWriter> writer, MediaTime end) {
     auto calls = std::make_shared<std::atomic<int>>(0);
     auto reported = std::make_shared<std::promise<std::pair<WriterStatus, bool>>>();
     const std::thread::id caller = std::this_thread::get_id();
@@ -84,10 +59,6 @@ std::function<Outcome()> startFinishing(std::unique_ptr<MovieWriter> writer, Med
         outcome.calls = calls->load();
         return outcome;
     };
-}
-
-Outcome finish(std::unique_ptr<MovieWriter> writer, MediaTime end) {
-    return startFinishing(std::move(writer), end)();
 }
 
 int encoderThreads() {
@@ -111,29 +82,26 @@ class TestFfmpegMovieWriter : public QObject {
 
 private slots:
     void init() {
-        m_dir.emplace(TestEnvironment::instance()->runtimeDir() + QStringLiteral("/segments-XXXXXX"));
+        m_dir.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/segments-XXXXXX"));
         QVERIFY(m_dir->isValid());
     }
     void cleanup() { m_dir.reset(); }
 
     void writesSegmentOnSessionTimeline_data() {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QSize>("sourceSize");
+        QTest::addColumn<QSize>("sourceSize"); // the file is 320x200
         QTest::addColumn<int>("paddingBytes");
         QTest::addColumn<int>("fps");
         QTest::addColumn<int>("ticks");
         QTest::addColumn<int>("idleEvery");      // every n-th capture tick brings no frame (0: none)
         QTest::addColumn<double>("tailSeconds"); // from the last tick to the session end
 
-        QTest::newRow("30 fps, every tick")
-            << QSize(320, 200) << QSize(320, 200) << 0 << 30 << 45 << 0 << 1.0 / 30;
+        QTest::newRow("30 fps, every tick") << QSize(320, 200) << 0 << 30 << 45 << 0 << 1.0 / 30;
         // The still tail is longer than a frame: the last frame must last until the session end.
         QTest::newRow("15 fps, scaled padded source, idle ticks, still tail")
-            << QSize(320, 200) << QSize(640, 400) << 64 << 15 << 40 << 3 << 0.4;
+            << QSize(640, 400) << 64 << 15 << 40 << 3 << 0.4;
     }
 
     void writesSegmentOnSessionTimeline() {
-        QFETCH(QSize, size);
         QFETCH(QSize, sourceSize);
         QFETCH(int, paddingBytes);
         QFETCH(int, fps);
@@ -141,6 +109,7 @@ private slots:
         QFETCH(int, idleEvery);
         QFETCH(double, tailSeconds);
 
+        const QSize size(320, 200);
         auto opened = m_factory.openWriter(segmentPath(), settingsFor(size, fps));
         QVERIFY(opened.ok());
         std::unique_ptr<MovieWriter> writer = opened.take();
@@ -150,7 +119,7 @@ private slots:
             if (idleEvery && tick % idleEvery == idleEvery - 1) continue;
             frameTimes << double(tick) / fps;
             // A square that moves, so frames differ.
-            const auto picture = makePicture(sourceSize, paddingBytes, [&](int x, int y) {
+            const auto picture = CodedFrames::paint(sourceSize, paddingBytes, [&](int x, int y) {
                 const bool square =
                     std::abs(x - tick * 7 % sourceSize.width()) < 40 && std::abs(y - 100) < 40;
                 return square ? qRgb(255, 0, 0) : qRgb(128, y % 256, x % 256);
@@ -158,13 +127,12 @@ private slots:
             QVERIFY(appendWhenReady(*writer, picture, at(frameTimes.last())));
         }
         const double endSeconds = double(ticks - 1) / fps + tailSeconds;
-        const Outcome outcome = finish(std::move(writer), at(endSeconds));
+        const Outcome outcome = finish(std::move(writer), at(endSeconds))();
         QCOMPARE(outcome.status, WriterStatus::Completed);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(!outcome.onCallerThread);
-        struct stat file {};
-        QCOMPARE(::stat(QFile::encodeName(segmentPath()).constData(), &file), 0);
-        QCOMPARE(file.st_mode & 07777, mode_t(0600));
+        QCOMPARE(QFile::permissions(segmentPath()),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
         const QJsonObject info = Probe::run(segmentPath(), {"-show_frames"});
         QCOMPARE(info["streams"].toArray().size(), 1);
@@ -216,7 +184,7 @@ private slots:
         std::unique_ptr<MovieWriter> previous;
         int threadsWithFirst = 0;
         for (int s = 0; s < 2; ++s) {
-            if (previous && !abandonFirst) first = startFinishing(std::move(previous), at(2.5));
+            if (previous && !abandonFirst) first = finish(std::move(previous), at(2.5));
             previous.reset();
             auto opened = m_factory.openWriter(paths[s], settingsFor(sizes[s], fps));
             QVERIFY(opened.ok());
@@ -230,14 +198,14 @@ private slots:
             const double start = s * 2.5;
             writer->startSession(at(start));
             for (int i = 0; i < framesEach; ++i) {
-                const auto picture = makePicture(sizes[s], 0, [&](int x, int y) {
+                const auto picture = CodedFrames::paint(sizes[s], 0, [&](int x, int y) {
                     return qRgb((x + i * 5) % 256, (y * (s + 1)) % 256, 60 * s);
                 });
                 QVERIFY(appendWhenReady(*writer, picture, at(start + (i + 1) / double(fps))));
             }
             previous = std::move(writer);
         }
-        const Outcome second = finish(std::move(previous), at(5));
+        const Outcome second = finish(std::move(previous), at(5))();
         QCOMPARE(second.status, WriterStatus::Completed);
         if (!abandonFirst) QCOMPARE(first().status, WriterStatus::Completed);
 
@@ -263,7 +231,7 @@ private slots:
         // Fresh noise for every frame, so each one keeps the encoder busy.
         std::vector<PixelBufferRef> noise;
         for (int i = 0; i < 5; ++i)
-            noise.push_back(makePicture(size, 0, [](int, int) { return QRgb(std::rand()); }));
+            noise.push_back(CodedFrames::paint(size, 0, [](int, int) { return QRgb(std::rand()); }));
         auto first = m_factory.openWriter(m_dir->filePath(QStringLiteral("a.mp4")), settingsFor(size, 30));
         QVERIFY(first.ok());
         std::unique_ptr<MovieWriter> writer = first.take();
@@ -271,14 +239,14 @@ private slots:
         // One frame in the encoder and two queued behind it.
         for (int frame = 0; frame < 4; ++frame)
             QVERIFY(appendWhenReady(*writer, noise[frame], at(frame / 30.0)));
-        auto finished = startFinishing(std::move(writer), at(1));
+        auto finished = finish(std::move(writer), at(1));
         auto second = m_factory.openWriter(m_dir->filePath(QStringLiteral("b.mp4")), settingsFor(size, 30));
         QVERIFY(second.ok());
         writer = second.take();
         writer->startSession(at(1));
         QVERIFY(writer->isReadyForMoreMediaData());
         QVERIFY(writer->append(noise[4], at(1)));
-        QCOMPARE(finish(std::move(writer), at(1.5)).status, WriterStatus::Completed);
+        QCOMPARE(finish(std::move(writer), at(1.5))().status, WriterStatus::Completed);
         QCOMPARE(finished().status, WriterStatus::Completed);
     }
 
@@ -340,12 +308,12 @@ private slots:
         std::unique_ptr<MovieWriter> writer = opened.take();
         writer->startSession(sessionStart);
         for (int i = 0; i < frames; ++i, QThread::msleep(10))
-            writer->append(makePicture(QSize(320, 200), 0, [](int, int) { return QRgb(std::rand()); }),
+            writer->append(CodedFrames::paint(QSize(320, 200), 0, [](int, int) { return QRgb(std::rand()); }),
                            at(i / 30.0));
         if (fileSizeLimitBytes)
             QTRY_VERIFY2(!writer->isReadyForMoreMediaData(),
                          "a writer that cannot write takes no more frames");
-        const Outcome outcome = finish(std::move(writer), at(2));
+        const Outcome outcome = finish(std::move(writer), at(2))();
         QCOMPARE(outcome.status, WriterStatus::Failed);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(!outcome.onCallerThread);

@@ -120,11 +120,9 @@ struct Screen {
     }
     std::unique_ptr<CaptureStream> stream(const DisplayInfo& display, bool showsCursor, FrameLog& log,
                                           QObject* context) {
-        StreamConfiguration configuration;
         // Not the display's size: frames keep the native size, the encoder scales.
-        configuration.width = 1280;
-        configuration.height = 720;
-        configuration.minimumFrameInterval = MediaTime(1, 30);
+        StreamConfiguration configuration{
+            .width = 1280, .height = 720, .minimumFrameInterval = MediaTime(1, 30)};
         configuration.showsCursor = showsCursor;
         auto stream =
             capture->createStream(display, {}, configuration, context, log.frameHandler(), log.stopHandler());
@@ -157,10 +155,9 @@ private slots:
         const QString expected = QStringLiteral("Cannot open the X display \":4242\".");
         QCOMPARE(capture.shareableContent().error().localizedDescription(), expected);
         FrameLog log;
-        StreamConfiguration configuration;
-        configuration.minimumFrameInterval = MediaTime(1, 30);
-        auto stream = capture.createStream(DisplayInfo{1, QStringLiteral("X"), 640, 480, 0, 0}, {},
-                                           configuration, this, log.frameHandler(), log.stopHandler());
+        auto stream = capture.createStream(DisplayInfo{1, "X", 640, 480, 0, 0}, {},
+                                           StreamConfiguration{.minimumFrameInterval = MediaTime(1, 30)},
+                                           this, log.frameHandler(), log.stopHandler());
         QVERIFY(stream);
         QCOMPARE(stream.value()->startCapture().error().localizedDescription(), expected);
         stream.value()->stopCapture();
@@ -237,12 +234,8 @@ private slots:
         const QPoint targets[] = {{200, 150}, {450, 350}};
         for (int round = 1; round <= 2; ++round) {
             const QPoint target = targets[round - 1];
-            if (movePointer)
-                QVERIFY(screen.xvfb
-                            .startClient(QStringLiteral("xdotool"),
-                                         {QStringLiteral("mousemove"), QString::number(target.x()),
-                                          QString::number(target.y())})
-                            ->waitForFinished(5000));
+            const QStringList move{"mousemove", QString::number(target.x()), QString::number(target.y())};
+            if (movePointer) QVERIFY(screen.xvfb.startClient("xdotool", move)->waitForFinished(5000));
             const qsizetype seen = log.statuses.size();
             QTRY_VERIFY(log.statuses.size() >= seen + 10);
             QCOMPARE(log.pictures, 1 + round * changedFrames);
