@@ -52,6 +52,15 @@ struct Rig {
     std::unique_ptr<ReplayRecorder> recorder;
 };
 
+// What goes wrong on the way to a clip.
+enum class Trouble {
+    SegmentUnreadable,
+    CopyRefused,
+    CopyAndFallbackFail,
+    FallbackFailsSilently,
+    FolderIsAFile
+};
+
 } // namespace
 
 class TestClipExport : public QObject {
@@ -118,31 +127,42 @@ private slots:
     }
 
     void exportOutcome_data() {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<Trouble>("trouble");
         QTest::addColumn<QString>("message"); // empty: saved
         QTest::addColumn<int>("exports");
-        QTest::newRow("load error passes through") << 0 << "Invalid data found when processing input" << 0;
-        QTest::newRow("passthrough refused, fallback saves") << 1 << "" << 2;
-        QTest::newRow("fallback error") << 2 << "Could not save the replay: No space left on device" << 2;
-        QTest::newRow("fallback error without text") << 3 << "Could not save the replay: unknown error" << 2;
-        QTest::newRow("folder cannot be made") << 4 << "Could not create the folder %1." << 0;
+        QTest::newRow("load error passes through")
+            << Trouble::SegmentUnreadable << "Invalid data found when processing input" << 0;
+        QTest::newRow("passthrough refused, fallback saves") << Trouble::CopyRefused << "" << 2;
+        QTest::newRow("fallback error")
+            << Trouble::CopyAndFallbackFail << "Could not save the replay: No space left on device" << 2;
+        QTest::newRow("fallback error without text")
+            << Trouble::FallbackFailsSilently << "Could not save the replay: unknown error" << 2;
+        QTest::newRow("folder cannot be made")
+            << Trouble::FolderIsAFile << "Could not create the folder %1." << 0;
     }
     void exportOutcome() {
-        QFETCH(int, kind);
+        QFETCH(Trouble, trouble);
         QFETCH(QString, message);
         QFETCH(int, exports);
         Rig rig;
         rig.frames({100, 105});
-        if (kind == 0)
+        switch (trouble) {
+        case Trouble::SegmentUnreadable:
             rig.fakes.assets->loadErrors[rig.fakes.writers->record(0).path] = platformError(message);
-        if (kind >= 1 && kind <= 3)
+            break;
+        case Trouble::CopyRefused:
+        case Trouble::CopyAndFallbackFail:
+        case Trouble::FallbackFailsSilently:
             rig.fakes.assets->passthroughError = platformError("codec parameters differ");
-        if (kind == 2 || kind == 3)
-            rig.fakes.assets->fallbackError = platformError(kind == 2 ? "No space left on device" : "");
-        if (kind == 4) {
+            if (trouble != Trouble::CopyRefused)
+                rig.fakes.assets->fallbackError =
+                    platformError(trouble == Trouble::CopyAndFallbackFail ? "No space left on device" : "");
+            break;
+        case Trouble::FolderIsAFile:
             QDir().mkpath(QFileInfo(rig.folder).absolutePath());
             QFile(rig.folder).open(QIODevice::WriteOnly); // a file where the folder should be
             message = message.arg(rig.folder);
+            break;
         }
         const Result<QString> clip = rig.save(10, 107);
         QCOMPARE(int(rig.fakes.assets->exports.size()), exports);
@@ -150,7 +170,7 @@ private slots:
         // Only a saved clip is left in the folder: the refused copy's file is gone as well.
         QCOMPARE(rig.clips(), clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
         QCOMPARE(clip.ok() ? QString() : clip.error().localizedDescription(), message);
-        if (kind == 4) QFile::remove(rig.folder);
+        if (trouble == Trouble::FolderIsAFile) QFile::remove(rig.folder);
         QTRY_COMPARE(rig.recorder->snapshot().exportsInProgress, 0);
         QCOMPARE(rig.recorder->snapshot().segments.size(), size_t(2)); // the buffer is untouched
     }

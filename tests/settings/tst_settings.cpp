@@ -32,6 +32,9 @@ void touch(const QString& path, int ageSeconds) {
     utime(QFile::encodeName(path).constData(), &times);
 }
 
+// Who changes the settings file, and how.
+enum class Writer { Us, InPlace, Replacing };
+
 } // namespace
 
 class TestSettings : public QObject {
@@ -144,21 +147,21 @@ private slots:
     }
 
     void oneNotificationPerChange_data() {
-        QTest::addColumn<int>("writer");
-        QTest::newRow("our own write") << 0;
-        QTest::newRow("written in place") << 1;
-        QTest::newRow("replaced, as editors do") << 2;
+        QTest::addColumn<Writer>("writer");
+        QTest::newRow("our own write") << Writer::Us;
+        QTest::newRow("written in place") << Writer::InPlace;
+        QTest::newRow("replaced, as editors do") << Writer::Replacing;
     }
     void oneNotificationPerChange() {
-        QFETCH(int, writer);
+        QFETCH(Writer, writer);
         fresh([] { writeFile(configPath(), "[General]\nfps=30\n"); });
         QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
         // File times move in clock ticks of a few ms; a same-size edit within one tick of the last read
         // looks unchanged to QSettings' cache. People do not edit that fast.
         QTest::qWait(50);
-        if (writer == 0) Settings::setValue(Settings::Keys::fps, 24);
-        if (writer == 1) writeFile(configPath(), "[General]\nfps=24\n");
-        if (writer == 2) {
+        if (writer == Writer::Us) Settings::setValue(Settings::Keys::fps, 24);
+        if (writer == Writer::InPlace) writeFile(configPath(), "[General]\nfps=24\n");
+        if (writer == Writer::Replacing) {
             writeFile(configPath() + ".tmp", "[General]\nfps=24\n");
             QVERIFY(QFile::remove(configPath()));
             QVERIFY(QFile::rename(configPath() + ".tmp", configPath()));
