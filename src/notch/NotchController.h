@@ -1,7 +1,7 @@
 #pragma once
 
 #include "notch/NotchActions.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <QObject>
 #include <QRectF>

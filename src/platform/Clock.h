@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 // The host clock: the one that stamps captured frames, so frame times and "now" compare directly.
 class Clock {

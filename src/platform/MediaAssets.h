@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <QImage>
 #include <QSize>

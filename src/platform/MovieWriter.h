@@ -2,7 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/PixelBuffer.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <QString>
 

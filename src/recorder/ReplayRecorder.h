@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/MediaPlatform.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 #include "recorder/Segment.h"
 #include "recorder/WorkQueue.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <QString>
 

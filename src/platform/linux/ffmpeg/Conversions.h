@@ -2,7 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/linux/ffmpeg/FfmpegHandles.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>

@@ -3,7 +3,7 @@
 #include "platform/Error.h"
 #include "platform/MediaAssets.h"
 #include "platform/linux/ffmpeg/FfmpegHandles.h"
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <QString>
 

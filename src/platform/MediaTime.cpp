@@ -1,4 +1,4 @@
-#include "recorder/MediaTime.h"
+#include "platform/MediaTime.h"
 
 #include <cmath>
 #include <limits>

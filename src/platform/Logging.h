@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// One category per subsystem, all silent by default: QT_LOGGING_RULES="ferrovane.*=true" turns on every
+// diagnostic, "ferrovane.export=true" just one. Failures log at warning level with their context.
+Q_DECLARE_LOGGING_CATEGORY(lcCapture)  // ferrovane.capture: screen capture backends
+Q_DECLARE_LOGGING_CATEGORY(lcEncoder)  // ferrovane.encoder: segment writers and the H.264 encoder
+Q_DECLARE_LOGGING_CATEGORY(lcExport)   // ferrovane.export: joining segments into clips, reading clips
+Q_DECLARE_LOGGING_CATEGORY(lcRecorder) // ferrovane.recorder: the rolling buffer's bookkeeping
+Q_DECLARE_LOGGING_CATEGORY(lcSettings) // ferrovane.settings: the preferences store
+Q_DECLARE_LOGGING_CATEGORY(lcNotch)    // ferrovane.notch: the panel
+Q_DECLARE_LOGGING_CATEGORY(lcApp)      // ferrovane.app: start-up, lifecycle, signals
+
+namespace Logging {
+// Keeps Qt's own warnings (a settings file that cannot be watched, say) off the terminal unless the user
+// asks for them through QT_LOGGING_RULES, which still wins. Call before the application object exists.
+void quietByDefault();
+} // namespace Logging
