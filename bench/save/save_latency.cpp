@@ -6,6 +6,7 @@
 
 #include "platform/linux/FfmpegMediaAssets.h"
 #include "platform/linux/FfmpegMovieWriter.h"
+#include "platform/linux/StatvfsDiskSpace.h"
 #include "recorder/ReplayRecorder.h"
 
 #include <QCoreApplication>
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
     auto capture = std::make_shared<FedCapture>();
     auto assets = std::make_shared<FfmpegMediaAssets>();
     ReplayRecorder recorder(bufferSeconds, fps, width,
-                            MediaPlatform{clock, capture, std::make_shared<PatientWriters>(), assets});
+                            MediaPlatform{clock, capture, std::make_shared<PatientWriters>(), assets,
+                                          std::make_shared<StatvfsDiskSpace>()});
     if (!recorder.start()) return 1;
 
     // 31.5 s of frames, so the buffer holds more than the 30 s a save asks for.

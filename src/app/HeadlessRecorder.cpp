@@ -54,13 +54,18 @@ bool HeadlessRecorder::start() {
 void HeadlessRecorder::save() {
     if (!m_recorder) return;
     const double seconds = std::min(m_recorder->bufferSeconds, defaultSaveSeconds);
-    m_recorder->saveLast(seconds, Settings::folder(), [](const Result<QString>& result) {
-        QMetaObject::invokeMethod(qApp, [result] {
-            if (result)
-                printLine(stdout, result.value());
-            else
-                printLine(stderr, result.error().localizedDescription());
-        });
+    auto printed = std::make_shared<std::promise<void>>();
+    std::erase_if(m_saves, [](const std::future<void>& f) {
+        return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    m_saves.push_back(printed->get_future());
+    // Printed from the completion's own thread: the event loop may already have ended for a quit.
+    m_recorder->saveLast(seconds, Settings::folder(), [printed](const Result<QString>& result) {
+        if (result)
+            printLine(stdout, result.value());
+        else
+            printLine(stderr, result.error().localizedDescription());
+        printed->set_value();
     });
 }
 
@@ -92,6 +97,10 @@ void HeadlessRecorder::shutDown() {
     m_recorder->setOnStop(nullptr);
     m_recorder->stop();
     if (m_printStatistics) printStatistics();
+    // The discard waits for exports in progress; their results are printed right after.
     m_recorder->discardAndWait();
+    for (std::future<void>& printed : m_saves)
+        printed.wait_for(std::chrono::seconds(5));
+    m_saves.clear();
     m_recorder.reset();
 }

@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QTextStream>
 
+#include <future>
 #include <memory>
+#include <vector>
 
 // `ferrovane --headless`: records the main display with the stored settings until SIGINT or SIGTERM;
 // SIGUSR1 saves the last seconds into the clips folder and prints the clip's path.
@@ -22,7 +24,7 @@ public:
     // False (with the message on stderr) when recording cannot start.
     bool start();
     void save();
-    // Stops, deletes the buffer and waits until it is gone.
+    // Stops, lets saves in progress finish and report, deletes the buffer and waits until it is gone.
     void shutDown();
 
 signals:
@@ -33,5 +35,6 @@ private:
     void printStatistics();
 
     std::unique_ptr<ReplayRecorder> m_recorder;
+    std::vector<std::future<void>> m_saves; // each one ready once its result is printed
     bool m_printStatistics = false;
 };

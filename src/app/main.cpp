@@ -1,6 +1,8 @@
 #include "app/HeadlessRecorder.h"
 #include "app/SignalWatcher.h"
+#include "platform/Logging.h"
 #include "platform/PlatformFactory.h"
+#include "recorder/PartialClip.h"
 #include "recorder/ReplayRecorder.h"
 #include "settings/Settings.h"
 
@@ -19,6 +21,7 @@ int runHeadless(int argc, char** argv) {
     Settings::useStore(store.get());
     Settings::registerDefaults();
     ReplayRecorder::removeStaleBuffers();
+    PartialClip::removeLeftovers(Settings::folder());
 
     HeadlessRecorder recorder(createMediaPlatform());
     recorder.setPrintStatistics(QCoreApplication::arguments().contains(QStringLiteral("--stats")));
@@ -51,10 +54,11 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A segment encoder is created and freed every few seconds. With a fixed threshold its large buffers
-    // are mapped and unmapped instead of lingering in malloc's arenas, which keeps the resident size flat
-    // (glibc would otherwise raise the threshold after the first free and keep them on the heap).
+    // Capture, conversion and export buffers of a few MB come and go with each recording and save. With a
+    // fixed threshold they are mapped and unmapped instead of lingering in malloc's arenas, which keeps the
+    // resident size flat (glibc would otherwise raise the threshold after the first free).
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    Logging::quietByDefault();
 
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

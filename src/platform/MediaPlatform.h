@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/DiskSpace.h"
 #include "platform/MediaAssets.h"
 #include "platform/MovieWriter.h"
 #include "platform/ScreenCapture.h"
@@ -13,4 +14,5 @@ struct MediaPlatform {
     std::shared_ptr<ScreenCapture> capture;
     std::shared_ptr<MovieWriterFactory> writers;
     std::shared_ptr<MediaAssets> assets;
+    std::shared_ptr<DiskSpace> disk;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "platform/PixelBuffer.h"
 #include "platform/MediaTime.h"
+#include "platform/PixelBuffer.h"
 
 #include <QString>
 
@@ -22,13 +22,12 @@ struct VideoSettings {
     friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
 };
 
-enum class WriterStatus { Completed, Failed };
-
 // One H.264 video track in an MP4 file. Time 0 of the file is the session start; the last frame lasts
 // until the session end. Frames are encoded on the writer's own thread.
 class MovieWriter {
 public:
-    using FinishHandler = std::function<void(WriterStatus)>;
+    // Ok once the file is complete and closed; otherwise why it could not be written (open, write, finish).
+    using FinishHandler = std::function<void(const Status&)>;
 
     virtual ~MovieWriter() = default;
     virtual void startSession(MediaTime sourceTime) = 0;

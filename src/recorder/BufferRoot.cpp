@@ -1,11 +1,15 @@
 #include "recorder/BufferRoot.h"
 
+#include "platform/Logging.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,14 +72,47 @@ void removeFolder(const QString& path) {
         QDir(path).removeRecursively(); // removes links as entries, never follows them
 }
 
+void removeIfEmpty(const QString& path) {
+    if (inspect(path) == State::Safe) rmdir(QFile::encodeName(path).constData());
+}
+
+namespace {
+
+// A recorder holds its folder locked while it lives; one that can be locked here was left behind.
+void removeUnheld(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        removeFolder(path);
+    else
+        qCDebug(lcRecorder) << "leaving" << path << "to the recorder that holds it";
+    ::close(fd);
+}
+
+void sweepRoot(const QString& root) {
+    if (inspect(root) != State::Safe) return;
+    const QFileInfoList entries =
+        QDir(root).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            removeUnheld(entry.absoluteFilePath());
+        else
+            QFile::remove(entry.absoluteFilePath());
+    }
+    removeIfEmpty(root);
+}
+
+} // namespace
+
 void removeAll() {
-    removeFolder(temporaryDirectory() + QLatin1Char('/') + name);
+    sweepRoot(temporaryDirectory() + QLatin1Char('/') + name);
     const QFileInfo prefix(standInPrefix());
     const QStringList standIns =
         QDir(prefix.absolutePath())
             .entryList({prefix.fileName() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden);
     for (const QString& entry : standIns)
-        removeFolder(prefix.absolutePath() + QLatin1Char('/') + entry);
+        sweepRoot(prefix.absolutePath() + QLatin1Char('/') + entry);
 }
 
 } // namespace BufferRoot

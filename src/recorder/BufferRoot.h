@@ -17,11 +17,14 @@ QString location();
 // Creates `path` (and its parent root) private to the user; fails if either exists and is not a plain
 // folder of the user's.
 Status createPrivateFolder(const QString& path);
-// Removes the root and the stand-in roots of earlier runs, best effort and only when they are the user's
-// own plain folders; links inside are removed, never followed.
+// Removes the buffers of earlier runs from the root and the stand-in roots, best effort and only inside the
+// user's own plain folders: every folder that no live recorder holds locked, and stray entries (links are
+// removed, never followed). Roots left empty go too.
 void removeAll();
 // Best effort, never through a link.
 void removeFolder(const QString& path);
+// Removes `path` when it is an empty folder.
+void removeIfEmpty(const QString& path);
 bool isPrivateFolder(const QString& path);
 
 } // namespace BufferRoot

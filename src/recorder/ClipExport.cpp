@@ -1,14 +1,14 @@
 #include "recorder/ClipExport.h"
 
+#include "platform/Logging.h"
+#include "recorder/PartialClip.h"
 #include "recorder/ReplayError.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <filesystem>
+#include <optional>
 
 namespace ClipExport {
 
@@ -17,21 +17,20 @@ namespace {
 // Less than this is not worth a clip.
 constexpr double minimumClipSeconds = 0.2;
 
-bool claim(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 } // namespace
 
 Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& segments, MediaTime cutoff) {
     Composition composition;
     MediaTime insertion = MediaTime::zero();
+    std::optional<Error> unreadable;
     for (const Segment& segment : segments) {
         Result<AssetInfo> info = assets.loadAsset(segment.url);
-        if (!info) return info.error();
+        // A segment deleted or damaged behind the recorder's back leaves a gap, not a lost save.
+        if (!info) {
+            qCWarning(lcExport) << "skipping" << segment.url << ":" << info.error().description;
+            unreadable = info.error();
+            continue;
+        }
         if (!info.value().hasVideoTrack) continue;
         const MediaTime duration = info.value().duration;
         const MediaTime offset = segment.start < cutoff ? cutoff - segment.start : MediaTime::zero();
@@ -40,7 +39,10 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
         composition.ranges.push_back(CompositionRange{segment.url, offset, length, insertion});
         insertion = insertion + length;
     }
-    if (!(insertion.seconds() > minimumClipSeconds)) return ReplayError::nothingRecorded().toError();
+    if (!(insertion.seconds() > minimumClipSeconds)) {
+        if (unreadable && composition.ranges.empty()) return ReplayError::exportFailed(*unreadable).toError();
+        return ReplayError::nothingRecorded().toError();
+    }
     return composition;
 }
 
@@ -48,27 +50,32 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
                                const QString& folder) {
     Result<Composition> composition = compose(assets, segments, cutoff);
     if (!composition) return composition.error();
-    if (!QDir().mkpath(folder))
-        return platformError(QStringLiteral("Could not create the folder %1.").arg(folder));
+    if (Status made = makeFolder(folder); !made) return ReplayError::exportFailed(made.error()).toError();
 
-    Result<QString> output = claimClipPath(folder, timestamp());
-    if (!output) return output.error();
-    if (run(assets, composition.value(), ExportPreset::Passthrough, output.value())) return output.value();
-
-    // Copying was refused (segments of different sizes, say): encode again under a name claimed anew.
-    QFile::remove(output.value());
-    output = claimClipPath(folder, timestamp());
-    if (!output) return output.error();
-    if (Status second = run(assets, composition.value(), ExportPreset::HighestQuality, output.value());
-        !second)
-        return second.error();
-    return output.value();
+    // Written under a hidden name and renamed once complete: a crash never leaves half a clip behind.
+    Result<std::unique_ptr<PartialClip>> partial = PartialClip::create(folder, timestamp());
+    if (!partial) return ReplayError::exportFailed(partial.error()).toError();
+    PartialClip& clip = *partial.value();
+    Status done = run(assets, composition.value(), ExportPreset::Passthrough, clip.path());
+    if (!done) {
+        // Copying was refused (segments of different sizes, say): encode again.
+        qCDebug(lcExport) << "passthrough refused:" << done.error().description << "- encoding again";
+        clip.truncate();
+        done = run(assets, composition.value(), ExportPreset::HighestQuality, clip.path());
+    }
+    if (!done) {
+        qCWarning(lcExport) << "export failed:" << done.error().description;
+        return done.error();
+    }
+    Result<QString> published = clip.publish();
+    if (!published) return ReplayError::exportFailed(published.error()).toError();
+    qCDebug(lcExport) << "saved" << published.value();
+    return published.value();
 }
 
 Status run(MediaAssets& assets, const Composition& composition, ExportPreset preset, const QString& output) {
     Status status = assets.exportComposition(composition, preset, output);
     if (status) return status;
-    QFile::remove(output);
     const QString message = status.error().description;
     return ReplayError::exportFailed(message.isEmpty() ? QStringLiteral("unknown error") : message).toError();
 }
@@ -77,16 +84,13 @@ QString timestamp(const QDateTime& at) {
     return at.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
 }
 
-Result<QString> claimClipPath(const QString& folder, const QString& stamp) {
-    const QString base = QDir(folder).filePath(QStringLiteral("replay-") + stamp);
-    QString path = base + QStringLiteral(".mp4");
-    for (int n = 2; !claim(path); ++n) {
-        if (errno != EEXIST || n > 1000)
-            return platformError(
-                QStringLiteral("Could not create %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
-        path = base + QStringLiteral("-%1.mp4").arg(n);
-    }
-    return path;
+Status makeFolder(const QString& folder) {
+    std::error_code code;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), code);
+    if (!code) return Ok{};
+    return platformError(QStringLiteral("could not create the folder %1 (%2)")
+                             .arg(QDir::cleanPath(folder), QString::fromLocal8Bit(code.message().c_str())),
+                         code.value());
 }
 
 } // namespace ClipExport

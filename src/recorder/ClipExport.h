@@ -18,13 +18,12 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
 // The ranges of the segments that lie after the cut, back to back from time 0; skips files without video.
 Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& segments, MediaTime cutoff);
 
-// One export attempt. A failed attempt leaves no file of its own.
+// One export attempt into `output`; a failure says why, or "unknown error".
 Status run(MediaAssets& assets, const Composition& composition, ExportPreset preset, const QString& output);
 
 QString timestamp(const QDateTime& at = QDateTime::currentDateTime());
 
-// folder/replay-<timestamp>.mp4, or with -2, -3 … when that name is taken. The name is claimed with an
-// empty file so two saves in the same second never write to one file.
-Result<QString> claimClipPath(const QString& folder, const QString& stamp);
+// Creates the clips folder with its parents; the error says which folder and why.
+Status makeFolder(const QString& folder);
 
 } // namespace ClipExport

@@ -14,6 +14,8 @@ public:
     static ReplayError exportFailed(QString message) {
         return ReplayError(Kind::ExportFailed, std::move(message));
     }
+    // With the cause's own text as the message.
+    static ReplayError exportFailed(const Error& cause) { return exportFailed(cause.description); }
     static ReplayError noDisplay() { return ReplayError(Kind::NoDisplay); }
     static ReplayError nothingRecorded() { return ReplayError(Kind::NothingRecorded); }
 

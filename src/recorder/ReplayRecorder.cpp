@@ -1,13 +1,15 @@
 #include "recorder/ReplayRecorder.h"
 
+#include "platform/Logging.h"
 #include "recorder/BufferRoot.h"
 #include "recorder/ClipExport.h"
 #include "recorder/ReplayError.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
 #include <QUuid>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <chrono>
@@ -43,13 +45,19 @@ void ReplayRecorder::setOnStop(StopCallback callback) {
 }
 
 QSize ReplayRecorder::captureSize(double displayWidth, double displayHeight, double maxWidth) {
-    const double w = maxWidth < 2 * displayWidth ? maxWidth : 2 * displayWidth;
+    // Capture is in pixels already: scaling up would cost encoder time and disk for no detail.
+    const double w = maxWidth < displayWidth ? maxWidth : displayWidth;
     const double h = (displayHeight / displayWidth) * w;
     return QSize(int(int64_t(w) & ~int64_t(1)), int(int64_t(h) & ~int64_t(1)));
 }
 
 Status ReplayRecorder::start() {
-    if (Status made = BufferRoot::createPrivateFolder(m_workDir); !made) return made;
+    Result<std::unique_ptr<WorkFolder>> folder = WorkFolder::create(m_workDir);
+    if (!folder) {
+        qCWarning(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
+        return folder.error();
+    }
+    m_queue->sync([&] { m_workFolder = folder.take(); });
 
     Result<ShareableContent> content = m_platform.capture->shareableContent();
     if (!content) return content.error();
@@ -146,8 +154,10 @@ void ReplayRecorder::startSegment(MediaTime at) {
     settings.expectsMediaDataInRealTime = true;
 
     // A refused segment leaves a gap; the next accepted frame tries again.
+    if (!m_workFolder) return;
+    if (Status there = m_workFolder->ensure(); !there) return noteBufferError(there.error());
     Result<std::unique_ptr<MovieWriter>> writer = m_platform.writers->openWriter(url, settings);
-    if (!writer) return;
+    if (!writer) return noteBufferError(writer.error());
     m_writer = writer.take();
     m_writer->startSession(at);
     m_segmentStart = at;
@@ -167,18 +177,22 @@ void ReplayRecorder::finishCurrentSegment(MediaTime end) {
     writer->endSession(end);
     ++m_inFlight;
     // The completion holds the queue, not the recorder: once the recorder is gone the queue drops it.
-    writer->finishWriting([queue = m_queue, this, url, start, end](WriterStatus status) {
+    writer->finishWriting([queue = m_queue, this, url, start, end](const Status& status) {
         queue->async([this, status, url, start, end] { segmentFinished(status, url, start, end); });
     });
 }
 
-void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, MediaTime start,
+void ReplayRecorder::segmentFinished(const Status& status, const QString& url, MediaTime start,
                                      MediaTime end) {
     m_queue->assertCurrent();
-    if (status == WriterStatus::Completed)
+    if (status) {
         m_segments.push_back(Segment{url, start, end});
-    else
+        if (m_bufferError) qCDebug(lcRecorder) << "the buffer is written again";
+        m_bufferError.reset();
+    } else {
         QFile::remove(url);
+        noteBufferError(status.error());
+    }
     prune(end);
     --m_inFlight;
     if (m_inFlight == 0) {
@@ -186,6 +200,14 @@ void ReplayRecorder::segmentFinished(WriterStatus status, const QString& url, Me
         for (auto& action : waiters)
             action();
     }
+    wakeQuietWaiters();
+}
+
+void ReplayRecorder::noteBufferError(const Error& error) {
+    m_queue->assertCurrent();
+    if (!m_bufferError || m_bufferError->description != error.description)
+        qCWarning(lcRecorder) << "segment not written:" << error.description;
+    m_bufferError = error;
 }
 
 void ReplayRecorder::prune(MediaTime now) {
@@ -198,6 +220,29 @@ void ReplayRecorder::prune(MediaTime now) {
         ++overdue;
     }
     m_segments.erase(m_segments.begin(), overdue);
+    pruneForSpace(now);
+}
+
+// Space for the next segment (as large as the newest) must leave the floor free. Oldest segments go
+// first: those only the pruning margin keeps, then, when that is not enough, older seconds of the buffer
+// itself. The newest segment always stays, so a save still finds the last seconds.
+void ReplayRecorder::pruneForSpace(MediaTime now) {
+    if (!m_platform.disk || m_segments.empty()) return;
+    const Result<DiskUsage> usage = m_platform.disk->usage(m_workDir);
+    if (!usage) return;
+    const int64_t floor =
+        std::max(int64_t(double(usage.value().totalBytes) * minimumFreeShare), minimumFreeBytes);
+    int64_t available = usage.value().availableBytes - QFileInfo(m_segments.back().url).size();
+    size_t dropped = 0;
+    while (available < floor && dropped + 1 < m_segments.size()) {
+        available += QFileInfo(m_segments[dropped].url).size();
+        QFile::remove(m_segments[dropped].url);
+        ++dropped;
+    }
+    if (dropped == 0) return;
+    m_segments.erase(m_segments.begin(), m_segments.begin() + dropped);
+    qCWarning(lcRecorder) << "low on space: dropped" << dropped << "old segments; the buffer now holds"
+                          << (now - m_segments.front().start).seconds() << "s";
 }
 
 void ReplayRecorder::runWhenIdle(std::function<void()> action) {
@@ -206,6 +251,20 @@ void ReplayRecorder::runWhenIdle(std::function<void()> action) {
         action();
     else
         m_idleWaiters.push_back(std::move(action));
+}
+
+void ReplayRecorder::runWhenQuiet(std::function<void()> action) {
+    m_queue->assertCurrent();
+    m_quietWaiters.push_back(std::move(action));
+    wakeQuietWaiters();
+}
+
+void ReplayRecorder::wakeQuietWaiters() {
+    m_queue->assertCurrent();
+    if (m_inFlight != 0 || m_exportsInProgress != 0) return;
+    auto waiters = std::exchange(m_quietWaiters, {});
+    for (auto& action : waiters)
+        action();
 }
 
 double ReplayRecorder::bufferedSeconds() {
@@ -225,19 +284,27 @@ double ReplayRecorder::bufferedSeconds() {
 }
 
 void ReplayRecorder::discard(std::function<void()> whenDone) {
+    // Exports read the segment files: deleting them under a running save would lose the clip.
     m_queue->async([this, whenDone = std::move(whenDone)] {
-        runWhenIdle([this, whenDone] {
+        runWhenQuiet([this, whenDone] {
             m_segments.clear();
-            BufferRoot::removeFolder(m_workDir);
+            if (m_workFolder) {
+                m_workFolder->remove();
+                m_workFolder.reset();
+            } else {
+                BufferRoot::removeFolder(m_workDir);
+                BufferRoot::removeIfEmpty(BufferRoot::location());
+            }
             if (whenDone) whenDone();
         });
     });
 }
 
 void ReplayRecorder::discardAndWait() {
-    // Finalising the last segment takes well under a second; a writer that never reports must not hang
-    // the way out, and the next start-up sweeps whatever is left.
-    constexpr auto patience = std::chrono::seconds(10);
+    // Finalising the last segment takes well under a second and an export copying the buffer about as
+    // long; re-encoding it runs at about real time. A writer that never reports must not hang the way
+    // out: the next start-up sweeps whatever is left.
+    const auto patience = std::chrono::seconds(10 + int(bufferSeconds));
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> cleared = done->get_future();
     discard([done] { done->set_value(); });
@@ -266,7 +333,9 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
     std::copy_if(m_segments.begin(), m_segments.end(), std::back_inserter(picked),
                  [&](const Segment& segment) { return segment.end > cut; });
     if (picked.empty()) {
-        completion(ReplayError::nothingRecorded().toError());
+        // A buffer that cannot be written is not an empty one: say why.
+        completion(m_bufferError ? ReplayError::exportFailed(*m_bufferError).toError()
+                                 : ReplayError::nothingRecorded().toError());
         return;
     }
     ++m_exportsInProgress;
@@ -274,7 +343,10 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
                                           picked = std::move(picked), cut, folder,
                                           completion = std::move(completion)] {
         Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
-        queue->async([this] { --m_exportsInProgress; });
+        queue->async([this] {
+            --m_exportsInProgress;
+            wakeQuietWaiters();
+        });
         completion(result);
     });
 }
@@ -293,6 +365,7 @@ ReplayRecorder::Snapshot ReplayRecorder::snapshot() {
         s.framesAccepted = m_framesAccepted;
         s.framesWritten = m_framesWritten;
         s.framesDropped = m_framesDropped + m_captureDropped + (m_stream ? m_stream->droppedFrames() : 0);
+        s.bufferError = m_bufferError;
     });
     return s;
 }

@@ -3,6 +3,7 @@
 #include "platform/MediaPlatform.h"
 #include "platform/MediaTime.h"
 #include "recorder/Segment.h"
+#include "recorder/WorkFolder.h"
 #include "recorder/WorkQueue.h"
 
 #include <QSize>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Captures the main display into a rolling buffer of ~5 s H.264 segments and saves the last seconds of it
@@ -23,6 +25,9 @@ public:
 
     static constexpr double segmentSeconds = 5.0;
     static constexpr int queueDepth = 6;
+    // The buffer usually lives on a RAM-backed file system: it gives way before that fills up.
+    static constexpr double minimumFreeShare = 0.10;
+    static constexpr int64_t minimumFreeBytes = 64LL * 1024 * 1024;
 
     ReplayRecorder(double bufferSeconds, int fps, double maxWidth, MediaPlatform platform);
     ~ReplayRecorder();
@@ -42,10 +47,11 @@ public:
     Status start();
     // Blocks until the stream has stopped and the open segment is closed. Must not run on the work queue.
     void stop();
-    // Returns at once; once no segment is being finalised, forgets the buffer and deletes the work folder.
-    // `whenDone` runs on the work queue after that.
+    // Returns at once; once no segment is being finalised and no export reads the buffer, forgets the
+    // buffer and deletes the work folder. `whenDone` runs on the work queue after that.
     void discard(std::function<void()> whenDone = {});
-    // discard(), then waits (a few seconds at most) until the buffer is gone; for the way out of the process.
+    // discard(), then waits until the buffer is gone: exports in progress finish first, so the wait is
+    // bounded by their length. For the way out of the process.
     void discardAndWait();
     // Seconds of history held, 0 … bufferSeconds. Blocks on the work queue.
     double bufferedSeconds();
@@ -54,7 +60,8 @@ public:
 
     // Deletes the buffers every earlier run left behind. Before any recorder exists.
     static void removeStaleBuffers();
-    // Capture size for a display of the given size in points, even in both directions.
+    // Encoded size for a display of the given size in pixels: its own width up to maxWidth, the height
+    // in proportion, both even.
     static QSize captureSize(double displayWidth, double displayHeight, double maxWidth);
 
     // Counters and bookkeeping, read on the work queue; for tests, the benchmark and diagnostics.
@@ -70,6 +77,7 @@ public:
         int64_t framesAccepted = 0; // complete frames later than the last segment end
         int64_t framesWritten = 0;
         int64_t framesDropped = 0; // encoder not ready, or the capture had no frame when one was due
+        std::optional<Error> bufferError;
     };
     Snapshot snapshot();
 
@@ -78,9 +86,13 @@ private:
     void streamStopped(const Error& error);
     void startSegment(MediaTime at);
     void finishCurrentSegment(MediaTime end);
-    void segmentFinished(WriterStatus status, const QString& url, MediaTime start, MediaTime end);
+    void segmentFinished(const Status& status, const QString& url, MediaTime start, MediaTime end);
     void prune(MediaTime now);
+    void pruneForSpace(MediaTime now);
+    void noteBufferError(const Error& error);
     void runWhenIdle(std::function<void()> action);
+    void runWhenQuiet(std::function<void()> action);
+    void wakeQuietWaiters();
     void select(MediaTime now, double seconds, const QString& folder, SaveCompletion completion);
 
     const MediaPlatform m_platform;
@@ -89,6 +101,7 @@ private:
     std::atomic<std::shared_ptr<const StopCallback>> m_onStop;
 
     // Work queue only.
+    std::unique_ptr<WorkFolder> m_workFolder; // from start() until the buffer is discarded
     std::unique_ptr<CaptureStream> m_stream;
     std::unique_ptr<MovieWriter> m_writer;
     MediaTime m_segmentStart = MediaTime::invalid();
@@ -98,6 +111,8 @@ private:
     int m_inFlight = 0;
     std::vector<std::function<void()>> m_idleWaiters;
     int m_exportsInProgress = 0;
+    std::vector<std::function<void()>> m_quietWaiters; // until nothing is finalised and no export runs
+    std::optional<Error> m_bufferError; // why the newest segment was not written; cleared by the next one
     int m_width = 1920;
     int m_height = 1200;
     int64_t m_framesAccepted = 0;

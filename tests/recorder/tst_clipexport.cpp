@@ -1,7 +1,9 @@
 #include "recorder/BufferRoot.h"
 #include "recorder/ClipExport.h"
+#include "recorder/PartialClip.h"
 #include "recorder/ReplayError.h"
 #include "recorder/ReplayRecorder.h"
+#include "settings/Settings.h"
 #include "support/FakeMedia.h"
 #include "support/TestEnvironment.h"
 
@@ -46,6 +48,7 @@ struct Rig {
     }
     static double ms(MediaTime t) { return std::round(t.seconds() * 1000) / 1000; }
     QStringList clips() const { return QDir(folder).entryList(QDir::Files); }
+    QStringList allFiles() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
 
     QString folder = QDir::home().filePath("Movies/Ferrovane");
     FakeMediaPlatform fakes;
@@ -55,6 +58,7 @@ struct Rig {
 // What goes wrong on the way to a clip.
 enum class Trouble {
     SegmentUnreadable,
+    EverySegmentUnreadable,
     CopyRefused,
     CopyAndFallbackFail,
     FallbackFailsSilently,
@@ -130,15 +134,17 @@ private slots:
         QTest::addColumn<Trouble>("trouble");
         QTest::addColumn<QString>("message"); // empty: saved
         QTest::addColumn<int>("exports");
-        QTest::newRow("load error passes through")
-            << Trouble::SegmentUnreadable << "Invalid data found when processing input" << 0;
+        QTest::newRow("unreadable segment is skipped") << Trouble::SegmentUnreadable << "" << 1;
+        QTest::newRow("no segment readable")
+            << Trouble::EverySegmentUnreadable << "Could not save the replay: No such file or directory" << 0;
         QTest::newRow("passthrough refused, fallback saves") << Trouble::CopyRefused << "" << 2;
         QTest::newRow("fallback error")
             << Trouble::CopyAndFallbackFail << "Could not save the replay: No space left on device" << 2;
         QTest::newRow("fallback error without text")
             << Trouble::FallbackFailsSilently << "Could not save the replay: unknown error" << 2;
         QTest::newRow("folder cannot be made")
-            << Trouble::FolderIsAFile << "Could not create the folder %1." << 0;
+            << Trouble::FolderIsAFile
+            << "Could not save the replay: could not create the folder %1 (Not a directory)" << 0;
     }
     void exportOutcome() {
         QFETCH(Trouble, trouble);
@@ -147,8 +153,13 @@ private slots:
         Rig rig;
         rig.frames({100, 105});
         switch (trouble) {
+        case Trouble::EverySegmentUnreadable:
+            rig.fakes.assets->loadErrors[rig.fakes.writers->record(1).path] =
+                platformError("No such file or directory");
+            [[fallthrough]];
         case Trouble::SegmentUnreadable:
-            rig.fakes.assets->loadErrors[rig.fakes.writers->record(0).path] = platformError(message);
+            rig.fakes.assets->loadErrors[rig.fakes.writers->record(0).path] =
+                platformError("No such file or directory");
             break;
         case Trouble::CopyRefused:
         case Trouble::CopyAndFallbackFail:
@@ -164,11 +175,14 @@ private slots:
             message = message.arg(rig.folder);
             break;
         }
+        QStringList visibleWhileWriting;
+        rig.fakes.assets->duringExport = [&] { visibleWhileWriting << rig.clips(); };
         const Result<QString> clip = rig.save(10, 107);
         QCOMPARE(int(rig.fakes.assets->exports.size()), exports);
         if (exports == 2) QCOMPARE(rig.fakes.assets->exports.back().second, ExportPreset::HighestQuality);
-        // Only a saved clip is left in the folder: the refused copy's file is gone as well.
-        QCOMPARE(rig.clips(), clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
+        // Nothing carries a clip's name before it is complete, and only a saved clip is left afterwards.
+        QCOMPARE(visibleWhileWriting, QStringList());
+        QCOMPARE(rig.allFiles(), clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
         QCOMPARE(clip.ok() ? QString() : clip.error().localizedDescription(), message);
         if (trouble == Trouble::FolderIsAFile) QFile::remove(rig.folder);
         QTRY_COMPARE(rig.recorder->snapshot().exportsInProgress, 0);
@@ -179,9 +193,32 @@ private slots:
         const QString folder = QDir::home().filePath("names");
         QDir().mkpath(folder);
         const QString stamp = ClipExport::timestamp(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
-        for (const char* name : {"replay-2026-03-14_09-26-53.mp4", "replay-2026-03-14_09-26-53-2.mp4",
-                                 "replay-2026-03-14_09-26-53-3.mp4"})
-            QCOMPARE(QFileInfo(ClipExport::claimClipPath(folder, stamp).value()).fileName(), QString(name));
+        QFile existing(folder + "/replay-2026-03-14_09-26-53.mp4");
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("an earlier clip");
+        existing.close();
+        for (const char* name : {"replay-2026-03-14_09-26-53-2.mp4", "replay-2026-03-14_09-26-53-3.mp4"}) {
+            auto partial = PartialClip::create(folder, stamp);
+            QVERIFY(partial.ok());
+            QCOMPARE(QFileInfo(partial.value()->publish().value()).fileName(), QString(name));
+        }
+        QVERIFY(existing.open(QIODevice::ReadOnly));
+        QCOMPARE(existing.readAll(), QByteArray("an earlier clip"));
+    }
+
+    // What a crash leaves is removed at the next start and never listed; a save still being written is not.
+    void unfinishedClips() {
+        const QString folder = QDir::home().filePath("Movies/Ferrovane");
+        QVERIFY(QDir().mkpath(folder));
+        QFile(folder + "/.replay-2026-01-01_10-00-00-1f.mp4.part").open(QIODevice::WriteOnly);
+        auto live = PartialClip::create(folder, "2026-01-01_10-00-01");
+        QVERIFY(live.ok());
+        QCOMPARE(Settings::recentClipsIn(folder), QStringList());
+        PartialClip::removeLeftovers(folder);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(live.value()->path()).fileName()});
+        live.value().reset();
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void concurrentSavesEachGetAFile() {

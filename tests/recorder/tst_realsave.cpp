@@ -37,7 +37,7 @@ private slots:
         ReplayRecorder recorder(30, fps, 320,
                                 MediaPlatform{fakes.clock, fakes.capture,
                                               std::make_shared<FfmpegMovieWriterFactory>(),
-                                              std::make_shared<FfmpegMediaAssets>()});
+                                              std::make_shared<FfmpegMediaAssets>(), fakes.disk});
         QVERIFY(recorder.start());
         // 100 s … 111.967 s: segments roll at 105 and 110. The frames come far faster than a screen's would,
         // so a frame the busy encoder had no room for is offered again.

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSemaphore>
 
 namespace {
@@ -27,6 +28,17 @@ struct Rig {
         }
     }
     ReplayRecorder::Snapshot state() { return recorder->snapshot(); }
+    Result<QString> save(double seconds, double now) {
+        fakes.clock->set(now);
+        std::optional<Result<QString>> result;
+        std::atomic<bool> done = false;
+        recorder->saveLast(seconds, QDir::home().filePath("clips"), [&](const Result<QString>& r) {
+            result = r;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done.load(); }, 5000)) return platformError("no completion");
+        return *result;
+    }
     static MediaTime at(double s) { return MediaTime::fromNanoseconds(std::llround(s * 1e9)); }
 
     FakeMediaPlatform fakes;
@@ -54,15 +66,17 @@ class TestReplayRecorder : public QObject {
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
-    // The capture is twice the display's width in points, at most the width limit, rounded down to even.
+    // The capture is the display's own pixels, at most the width limit, rounded down to even: never scaled
+    // up.
     void startConfiguresTheStream_data() {
         QTest::addColumn<QSizeF>("display");
         QTest::addColumn<double>("maxWidth");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("1512x982 at 1920") << QSizeF(1512, 982) << 1920.0 << QSize(1920, 1246);
-        QTest::newRow("1512x982 at 3840") << QSizeF(1512, 982) << 3840.0 << QSize(3024, 1962);
+        QTest::newRow("1366x768 at 1920") << QSizeF(1366, 768) << 1920.0 << QSize(1366, 768);
+        QTest::newRow("2560x1600 at 1920") << QSizeF(2560, 1600) << 1920.0 << QSize(1920, 1200);
+        QTest::newRow("HiDPI keeps its pixels") << QSizeF(3840, 2400) << 3840.0 << QSize(3840, 2400);
         QTest::newRow("1920x1080 at 1280") << QSizeF(1920, 1080) << 1280.0 << QSize(1280, 720);
-        QTest::newRow("odd result made even") << QSizeF(1001, 999) << 1001.0 << QSize(1000, 998);
+        QTest::newRow("odd result made even") << QSizeF(1001, 999) << 1920.0 << QSize(1000, 998);
     }
     void startConfiguresTheStream() {
         QFETCH(QSizeF, display);
@@ -76,9 +90,6 @@ private slots:
         QCOMPARE(rig.fakes.capture->lastDisplay.displayId, 7u);
         QCOMPARE(QSize(c.width, c.height), size);
         QCOMPARE(c.minimumFrameInterval, MediaTime(1, 24));
-        QCOMPARE(c.pixelFormat, 0x42475241u); // 'BGRA'
-        QVERIFY(c.showsCursor);
-        QCOMPARE(c.queueDepth, 6);
         // The very first segment is encoded at the capture size, never at a placeholder.
         rig.frame(100);
         // High profile, no frame reordering, real time: the defaults.
@@ -171,11 +182,7 @@ private slots:
         rig.fakes.writers->autoComplete = true;
         QVERIFY(rig.start());
         rig.frame(100);
-        rig.fakes.clock->set(102);
-        bool done = false;
-        rig.recorder->saveLast(5, QDir::home().filePath("clips"),
-                               [&](const Result<QString>&) { done = true; });
-        QTRY_VERIFY(done);
+        rig.save(5, 102);
         QCOMPARE(rig.state().lastSegmentEnd, Rig::at(102));
         rig.frame(102);
         QCOMPARE(rig.fakes.writers->count(), size_t(1));
@@ -186,30 +193,30 @@ private slots:
 
     void prune_data() {
         QTest::addColumn<double>("lastRoll");
-        QTest::addColumn<WriterStatus>("status"); // of the segment closed at lastRoll
+        QTest::addColumn<bool>("completed"); // the segment closed at lastRoll
         QTest::addColumn<QList<double>>("remaining");
         // Segments [100,105) … are finalised in turn; the one closed at lastRoll decides.
         QTest::newRow("35.0 s after stays")
-            << 140.0 << WriterStatus::Completed << QList<double>{105, 110, 115, 120, 125, 130, 135, 140};
+            << 140.0 << true << QList<double>{105, 110, 115, 120, 125, 130, 135, 140};
         QTest::newRow("35.001 s after goes")
-            << 140.001 << WriterStatus::Completed << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
+            << 140.001 << true << QList<double>{110, 115, 120, 125, 130, 135, 140.001};
         QTest::newRow("failed segment is dropped, pruning goes on")
-            << 140.001 << WriterStatus::Failed << QList<double>{110, 115, 120, 125, 130, 135};
+            << 140.001 << false << QList<double>{110, 115, 120, 125, 130, 135};
     }
     void prune() {
         QFETCH(double, lastRoll);
-        QFETCH(WriterStatus, status);
+        QFETCH(bool, completed);
         QFETCH(QList<double>, remaining);
         Rig rig(30);
         QVERIFY(rig.start());
         rig.rollEvery5(100, 135);
         rig.frame(lastRoll);
         const QString closed = rig.fakes.writers->record(rig.fakes.writers->count() - 2).path;
-        rig.fakes.writers->completeAll(status);
+        rig.fakes.writers->completeAll(completed ? Status(Ok{}) : Status(platformError("disk full")));
         const auto state = rig.state();
         QCOMPARE(ends(state), remaining);
         QCOMPARE(state.inFlight, 0);
-        QCOMPARE(QFile::exists(closed), status == WriterStatus::Completed);
+        QCOMPARE(QFile::exists(closed), completed);
         QCOMPARE(QFile::exists(rig.fakes.writers->record(0).path), remaining.first() == 105);
     }
 
@@ -239,19 +246,122 @@ private slots:
         QCOMPARE(ends(rig.state()).first(), 130.0); // caught up in one step: cutoff 165 - 35
     }
 
-    void discardWaitsForFinalisation() {
+    // The buffer goes only once nothing reads or finishes it: a save in progress still gets its clip.
+    void discardWaits_data() {
+        QTest::addColumn<bool>("duringExport"); // else while a segment is being finalised
+        QTest::newRow("segment being finalised") << false;
+        QTest::newRow("export in progress") << true;
+    }
+    void discardWaits() {
+        QFETCH(bool, duringExport);
+        QSemaphore entered, release;
+        Rig rig;
+        // A failed check must not leave the export blocked and the rig hanging on its way out.
+        const auto unblock = qScopeGuard([&] { release.release(); });
+        if (duringExport) {
+            rig.fakes.writers->autoComplete = true;
+            rig.fakes.assets->duringExport = [&] {
+                entered.release();
+                release.acquire();
+            };
+        }
+        QVERIFY(rig.start());
+        rig.rollEvery5(100, 105);
+        rig.frame(110); // [105,110) being finalised, unless completed at once
+        rig.fakes.clock->set(111);
+        std::optional<Result<QString>> saved;
+        if (duringExport) {
+            rig.recorder->saveLast(10, QDir::home().filePath("clips"),
+                                   [&](const Result<QString>& r) { saved = r; });
+            QVERIFY(entered.tryAcquire(1, 5000));
+        }
+        rig.recorder->stop();
+        rig.recorder->discard();
+        QVERIFY(!rig.state().segments.empty());
+        QVERIFY(QFileInfo::exists(rig.recorder->workDir()));
+        if (duringExport)
+            release.release();
+        else
+            rig.fakes.writers->completeAll();
+        QTRY_VERIFY(rig.state().segments.empty());
+        QTRY_VERIFY(!QFileInfo::exists(rig.recorder->workDir()));
+        if (duringExport) QVERIFY(saved && saved->ok());
+        // A clean exit leaves no empty root behind.
+        QVERIFY(!QFileInfo::exists(BufferRoot::location()));
+    }
+
+    // Another instance starting up sweeps only what no live recorder holds.
+    void sweepSparesLiveBuffers() {
         Rig rig;
         QVERIFY(rig.start());
         rig.rollEvery5(100, 105);
-        rig.frame(110); // [105,110) being finalised
-        rig.fakes.clock->set(111);
-        rig.recorder->stop();
-        rig.recorder->discard();
-        QCOMPARE(rig.state().segments.size(), size_t(1));
+        const QString stale = BufferRoot::location() + "/STALE";
+        QVERIFY(QDir().mkpath(stale));
+        ReplayRecorder::removeStaleBuffers();
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(rig.fakes.writers->record(0).path));
+    }
+
+    // Deleted behind the recorder's back: the folder comes back, private, with the next segment.
+    void vanishedFolderIsRecreated() {
+        Rig rig;
+        rig.fakes.writers->autoComplete = true;
+        QVERIFY(rig.start());
+        rig.rollEvery5(100, 105);
+        QVERIFY(QDir(BufferRoot::location()).removeRecursively());
+        rig.rollEvery5(110, 110);
+        QCOMPARE(QFile::permissions(rig.recorder->workDir()), ownerOnly);
+        QVERIFY(QFileInfo::exists(rig.fakes.writers->record(2).path));
+        QVERIFY(rig.save(5, 112).ok());
+        ReplayRecorder::removeStaleBuffers(); // and it is locked again
         QVERIFY(QFileInfo::exists(rig.recorder->workDir()));
-        rig.fakes.writers->completeAll();
-        QVERIFY(rig.state().segments.empty());
-        QVERIFY(!QFileInfo::exists(rig.recorder->workDir()));
+    }
+
+    // A buffer that cannot be written says why at the next save, and recovers on its own.
+    void unwritableBuffer_data() {
+        QTest::addColumn<bool>("failsAtOpen"); // else when the segment is finished
+        QTest::newRow("segment cannot be created") << true;
+        QTest::newRow("segment cannot be completed") << false;
+    }
+    void unwritableBuffer() {
+        QFETCH(bool, failsAtOpen);
+        Rig rig;
+        QVERIFY(rig.start());
+        const QString full = "Could not write the movie file: No space left on device";
+        rig.fakes.writers->autoComplete = true;
+        (failsAtOpen ? rig.fakes.writers->openError : rig.fakes.writers->finishError) = platformError(full);
+        rig.frame(100);
+        rig.frame(105);
+        QCOMPARE(rig.save(5, 106).error().description, "Could not save the replay: " + full);
+        rig.fakes.writers->openError.reset();
+        rig.fakes.writers->finishError.reset();
+        rig.rollEvery5(110, 115);
+        QVERIFY(rig.save(5, 116).ok());
+        QVERIFY(!rig.state().bufferError);
+    }
+
+    // Low on space, the oldest segments give way early; the newest always stays.
+    void spaceBound_data() {
+        QTest::addColumn<int>("otherMegabytes"); // of 1000, 10 MB a segment, 100 MB must stay free
+        QTest::addColumn<int>("kept");
+        QTest::newRow("plenty: time alone decides") << 0 << 8;
+        QTest::newRow("low: oldest go") << 850 << 4;
+        QTest::newRow("nearly full: the newest stays") << 995 << 1;
+    }
+    void spaceBound() {
+        QFETCH(int, otherMegabytes);
+        QFETCH(int, kept);
+        Rig rig(30);
+        rig.fakes.writers->segmentBytes = 10 << 20;
+        rig.fakes.disk->totalBytes = int64_t(1000) << 20;
+        rig.fakes.disk->otherBytes = int64_t(otherMegabytes) << 20;
+        QVERIFY(rig.start());
+        rig.rollEvery5(100, 150);
+        const auto state = rig.state();
+        QCOMPARE(int(state.segments.size()), kept);
+        QCOMPARE(state.segments.back().end.seconds(), 150.0);
+        QCOMPARE(int(QDir(rig.recorder->workDir()).entryList(QDir::Files).size()),
+                 kept + 1); // + the open one
     }
 
     void bufferedSeconds_data() {

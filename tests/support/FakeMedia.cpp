@@ -1,6 +1,8 @@
 #include "support/FakeMedia.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <cmath>
@@ -60,7 +62,9 @@ public:
     }
     void finishWriting(FinishHandler handler) override {
         with([&](auto& r) { r.finish = std::move(handler); });
-        if (m_factory.autoComplete) m_factory.complete(m_index, WriterStatus::Completed);
+        if (m_factory.autoComplete)
+            m_factory.complete(m_index,
+                               m_factory.finishError ? Status(*m_factory.finishError) : Status(Ok{}));
     }
 
 private:
@@ -75,6 +79,7 @@ private:
 Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QString& path,
                                                                         const VideoSettings& settings) {
     if (refuseOpen) return platformError(QStringLiteral("refused"));
+    if (openError) return *openError;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return platformError(QStringLiteral("cannot create ") + path);
     std::lock_guard lock(m_mutex);
@@ -82,16 +87,23 @@ Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QS
     return std::unique_ptr<MovieWriter>(std::make_unique<FakeMovieWriter>(*this, m_records.size() - 1));
 }
 
-void FakeMovieWriterFactory::complete(size_t index, WriterStatus status) {
+void FakeMovieWriterFactory::complete(size_t index, const Status& status) {
     MovieWriter::FinishHandler handler;
+    QString path;
     {
         std::lock_guard lock(m_mutex);
         handler = std::exchange(m_records[index].finish, nullptr);
+        path = m_records[index].path;
     }
-    if (handler) std::thread([handler, status] { handler(status); }).join();
+    if (!handler) return;
+    if (status && segmentBytes > 0) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(segmentBytes, 'x'));
+    }
+    std::thread([handler, status] { handler(status); }).join();
 }
 
-void FakeMovieWriterFactory::completeAll(WriterStatus status) {
+void FakeMovieWriterFactory::completeAll(const Status& status) {
     for (size_t i = 0; i < count(); ++i)
         complete(i, status);
 }
@@ -124,4 +136,11 @@ Status FakeMediaAssets::exportComposition(const Composition& composition, Export
     const auto& error = preset == ExportPreset::Passthrough ? passthroughError : fallbackError;
     if (error) return *error;
     return Ok{};
+}
+
+Result<DiskUsage> FakeDiskSpace::usage(const QString& path) const {
+    int64_t used = otherBytes;
+    for (const QFileInfo& file : QDir(path).entryInfoList(QDir::Files))
+        used += file.size();
+    return DiskUsage{totalBytes - used, totalBytes};
 }

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 #include <map>
 #include <mutex>
 
@@ -64,16 +66,20 @@ public:
     Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
                                                     const VideoSettings& settings) override;
 
-    // Runs the finish handler of writer `index` from another thread, as the platform would.
-    void complete(size_t index, WriterStatus status);
+    // Runs the finish handler of writer `index` from another thread, as the platform would. A completed
+    // file gets `segmentBytes` of content.
+    void complete(size_t index, const Status& status);
     // Completes every writer whose finish is requested and still pending.
-    void completeAll(WriterStatus status = WriterStatus::Completed);
+    void completeAll(const Status& status = Ok{});
     size_t count() const;
     Record record(size_t index) const;
 
     bool refuseOpen = false;
+    std::optional<Error> openError; // refuses with this
     bool ready = true;
-    bool autoComplete = false; // complete at once
+    bool autoComplete = false; // complete at once, failing with finishError when set
+    std::optional<Error> finishError;
+    qint64 segmentBytes = 0;
 
 private:
     friend class FakeMovieWriter;
@@ -100,11 +106,21 @@ public:
     mutable std::mutex mutex;
 };
 
+// A file system of `totalBytes` whose free space is what the files in the queried folder and `otherBytes`
+// leave.
+class FakeDiskSpace final : public DiskSpace {
+public:
+    Result<DiskUsage> usage(const QString& path) const override;
+    std::atomic<int64_t> totalBytes = int64_t(1) << 40;
+    std::atomic<int64_t> otherBytes = 0;
+};
+
 struct FakeMediaPlatform {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     std::shared_ptr<FakeMovieWriterFactory> writers = std::make_shared<FakeMovieWriterFactory>();
     std::shared_ptr<FakeMediaAssets> assets = std::make_shared<FakeMediaAssets>();
+    std::shared_ptr<FakeDiskSpace> disk = std::make_shared<FakeDiskSpace>();
 
-    MediaPlatform platform() const { return MediaPlatform{clock, capture, writers, assets}; }
+    MediaPlatform platform() const { return MediaPlatform{clock, capture, writers, assets, disk}; }
 };

@@ -1,17 +1,14 @@
 #include "platform/linux/FfmpegMediaAssets.h"
 
 #include "platform/linux/ffmpeg/FrameGrabber.h"
+#include "platform/linux/ffmpeg/LibraryLog.h"
 #include "platform/linux/ffmpeg/ReencodingExporter.h"
 #include "platform/linux/ffmpeg/SegmentRemuxer.h"
 #include "platform/linux/ffmpeg/VideoInput.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 FfmpegMediaAssets::FfmpegMediaAssets() {
-    // Failures come back as values; the libraries' own warnings would only reach the terminal.
-    av_log_set_level(AV_LOG_QUIET);
+    // Failures come back as values; the libraries' own messages only reach a category turned on.
+    ffmpeg::routeLibraryLogs();
 }
 
 Result<AssetInfo> FfmpegMediaAssets::loadAsset(const QString& path) {

@@ -2,26 +2,17 @@
 
 #include "platform/linux/ffmpeg/EncoderPipeline.h"
 #include "platform/linux/ffmpeg/H264Encoder.h"
+#include "platform/linux/ffmpeg/LibraryLog.h"
 #include "platform/linux/ffmpeg/PrivateFileOutput.h"
 #include "platform/linux/ffmpeg/SegmentFile.h"
 
 #include <sys/prctl.h>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 using ffmpeg::EncoderPipeline;
 using ffmpeg::H264Encoder;
 using ffmpeg::PipelineSegment;
 
 namespace {
-
-// FFmpeg and x264 report on stderr by default; the product logs nothing.
-void silenceLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
 
 std::optional<Error> checkSettings(const VideoSettings& s) {
     const QString size = QStringLiteral("%1x%2").arg(s.width).arg(s.height);
@@ -56,7 +47,7 @@ FfmpegMovieWriterFactory::FfmpegMovieWriterFactory() {
 
 Result<std::unique_ptr<MovieWriter>> FfmpegMovieWriterFactory::openWriter(const QString& path,
                                                                           const VideoSettings& settings) {
-    silenceLibraries();
+    ffmpeg::routeLibraryLogs();
     if (std::optional<Error> refused = checkSettings(settings)) return *refused;
     auto output = ffmpeg::PrivateFileOutput::create(path);
     if (!output) return output.error();

@@ -5,6 +5,7 @@
 #include "platform/linux/MonotonicClock.h"
 #include "platform/linux/NullScreenCapture.h"
 #include "platform/linux/QSettingsStore.h"
+#include "platform/linux/StatvfsDiskSpace.h"
 #ifdef FERROVANE_WITH_X11
 #include "platform/linux/x11/XcbScreenCapture.h"
 #endif
@@ -33,7 +34,8 @@ std::shared_ptr<ScreenCapture> createScreenCapture() {
 
 MediaPlatform createMediaPlatform() {
     return MediaPlatform{std::make_shared<MonotonicClock>(), createScreenCapture(),
-                         std::make_shared<FfmpegMovieWriterFactory>(), std::make_shared<FfmpegMediaAssets>()};
+                         std::make_shared<FfmpegMovieWriterFactory>(), std::make_shared<FfmpegMediaAssets>(),
+                         std::make_shared<StatvfsDiskSpace>()};
 }
 
 std::unique_ptr<PreferencesStore> createPreferencesStore() {

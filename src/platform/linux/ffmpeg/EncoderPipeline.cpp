@@ -1,6 +1,8 @@
 #include "platform/linux/ffmpeg/EncoderPipeline.h"
 
+#include "platform/Logging.h"
 #include "platform/linux/ffmpeg/H264Encoder.h"
+#include "platform/linux/ffmpeg/LibraryLog.h"
 #include "platform/linux/ffmpeg/SegmentFile.h"
 
 #include <algorithm>
@@ -31,7 +33,10 @@ Result<std::shared_ptr<EncoderPipeline>> EncoderPipeline::start(const VideoSetti
     pipeline->m_attached = true;
     try {
         // The thread keeps the pipeline alive until it ends on its own.
-        std::thread thread([pipeline] { pipeline->run(); });
+        std::thread thread([pipeline] {
+            logAsEncoderThread();
+            pipeline->run();
+        });
         pthread_setname_np(thread.native_handle(), "ferrovane.enc");
         thread.detach();
     } catch (const std::system_error& e) {
@@ -160,7 +165,11 @@ void EncoderPipeline::run() {
     m_encoder.reset();
 }
 
-void EncoderPipeline::fail(PipelineSegment& segment) {
+void EncoderPipeline::fail(PipelineSegment& segment, const Error& error) {
+    if (!segment.error) {
+        qCWarning(lcEncoder) << "segment failed:" << error.description;
+        segment.error = error;
+    }
     segment.failed = true;
     // A broken encoder is replaced for the next segment.
     if (m_encoder && m_encoder->spent()) m_encoder.reset();
@@ -171,7 +180,7 @@ void EncoderPipeline::encode(Frame& frame) {
     if (segment.failed || !segment.file) return;
     if (!m_encoder) {
         auto reopened = H264Encoder::open(m_settings);
-        if (!reopened) return fail(segment);
+        if (!reopened) return fail(segment, reopened.error());
         m_encoder = reopened.take();
     }
     // The encoder's clock runs on across files: a segment's first frame follows the previous segment's
@@ -179,7 +188,8 @@ void EncoderPipeline::encode(Frame& frame) {
     const bool startsFile = !segment.ptsOffset;
     if (startsFile) segment.ptsOffset = m_lastPts ? *m_lastPts + nominalTicks() - frame.ticks : 0;
     const int64_t pts = frame.ticks + *segment.ptsOffset;
-    if (!m_encoder->send(std::move(frame.buffer), pts, startsFile)) return fail(segment);
+    if (Status sent = m_encoder->send(std::move(frame.buffer), pts, startsFile); !sent)
+        return fail(segment, sent.error());
     m_lastPts = pts;
     drainInto(segment);
 }
@@ -188,11 +198,11 @@ void EncoderPipeline::drainInto(PipelineSegment& segment) {
     AVPacket* packet = m_packet.get();
     for (;;) {
         Result<bool> received = m_encoder->receive(packet);
-        if (!received) return fail(segment);
+        if (!received) return fail(segment, received.error());
         if (!received.value()) return;
         packet->pts -= *segment.ptsOffset;
         packet->dts -= *segment.ptsOffset;
-        if (!segment.file->write(packet)) return fail(segment);
+        if (Status written = segment.file->write(packet); !written) return fail(segment, written.error());
     }
 }
 
@@ -201,10 +211,10 @@ void EncoderPipeline::settle(PipelineSegment& segment) {
     // next one gets a fresh encoder, so no packet lands in the wrong file.
     if (!m_encoder || m_encoder->pending() == 0) return;
     if (!segment.failed && segment.file) {
-        if (m_encoder->sendEnd())
+        if (Status ended = m_encoder->sendEnd())
             drainInto(segment);
         else
-            segment.failed = true;
+            fail(segment, ended.error());
     }
     m_encoder.reset();
 }
@@ -212,10 +222,16 @@ void EncoderPipeline::settle(PipelineSegment& segment) {
 void EncoderPipeline::complete(Finish& finish) {
     PipelineSegment& segment = *finish.segment;
     settle(segment);
-    const bool completed =
-        !segment.failed && segment.file && segment.file->finish(finish.endTicks, nominalTicks()).ok();
+    Status status = Ok{};
+    if (segment.error)
+        status = *segment.error;
+    else if (!segment.file)
+        status = platformError(QStringLiteral("The movie file was closed before it was complete."));
+    else
+        status = segment.file->finish(finish.endTicks, nominalTicks());
+    if (!status) qCWarning(lcEncoder) << "segment not completed:" << status.error().description;
     segment.file.reset(); // the file is closed before anyone hears of it
-    if (finish.handler) finish.handler(completed ? WriterStatus::Completed : WriterStatus::Failed);
+    if (finish.handler) finish.handler(status);
 }
 
 } // namespace ffmpeg

@@ -26,6 +26,7 @@ struct PipelineSegment {
     std::unique_ptr<SegmentFile> file;
     // Set by the encoder thread when the file cannot be completed; the writer then refuses frames.
     std::atomic<bool> failed = false;
+    std::optional<Error> error; // why, encoder thread only
     // Encoder time minus file time, fixed by the segment's first frame.
     std::optional<int64_t> ptsOffset;
 };
@@ -99,7 +100,7 @@ private:
     void complete(Finish& finish);
     void settle(PipelineSegment& segment);
     void drainInto(PipelineSegment& segment);
-    void fail(PipelineSegment& segment);
+    void fail(PipelineSegment& segment, const Error& error);
 
     const VideoSettings m_settings;
     ParametersPtr m_parameters;

@@ -1,0 +1,65 @@
+#include "recorder/WorkFolder.h"
+
+#include "platform/Logging.h"
+#include "recorder/BufferRoot.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Result<std::unique_ptr<WorkFolder>> WorkFolder::create(const QString& path) {
+    std::unique_ptr<WorkFolder> folder(new WorkFolder(path));
+    if (Status locked = folder->lock(); !locked) return locked.error();
+    return folder;
+}
+
+WorkFolder::~WorkFolder() {
+    release();
+}
+
+void WorkFolder::release() {
+    if (m_fd >= 0) ::close(m_fd); // drops the lock
+    m_fd = -1;
+}
+
+bool WorkFolder::stillHeld() const {
+    struct stat held {};
+    struct stat named {};
+    if (m_fd < 0 || fstat(m_fd, &held) != 0 || held.st_nlink == 0) return false;
+    return lstat(QFile::encodeName(m_path).constData(), &named) == 0 && named.st_ino == held.st_ino &&
+           named.st_dev == held.st_dev;
+}
+
+Status WorkFolder::lock() {
+    // A sweep can delete a folder between its creation and its lock; then it is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        release();
+        if (Status made = BufferRoot::createPrivateFolder(m_path); !made) return made;
+        m_fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_fd < 0) continue;
+        if (flock(m_fd, LOCK_EX | LOCK_NB) == 0 && stillHeld()) return Ok{};
+    }
+    const int code = errno;
+    release();
+    return platformError(QStringLiteral("Could not lock the buffer folder %1: %2")
+                             .arg(m_path, QString::fromLocal8Bit(strerror(code))),
+                         code);
+}
+
+Status WorkFolder::ensure() {
+    if (stillHeld()) return Ok{};
+    qCWarning(lcRecorder) << "buffer folder" << m_path << "vanished; recreating it";
+    return lock();
+}
+
+void WorkFolder::remove() {
+    BufferRoot::removeFolder(m_path);
+    release();
+    BufferRoot::removeIfEmpty(QFileInfo(m_path).absolutePath());
+}
