@@ -48,6 +48,8 @@ FfmpegMovieWriterFactory::FfmpegMovieWriterFactory() {
 Result<std::unique_ptr<MovieWriter>> FfmpegMovieWriterFactory::openWriter(const QString& path,
                                                                           const VideoSettings& settings) {
     ffmpeg::routeLibraryLogs();
+    // Writers are opened from the recorder's own thread, where the encoder is set up too.
+    ffmpeg::logAsEncoderThread();
     if (std::optional<Error> refused = checkSettings(settings)) return *refused;
     auto output = ffmpeg::PrivateFileOutput::create(path);
     if (!output) return output.error();
