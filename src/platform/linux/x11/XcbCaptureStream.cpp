@@ -64,18 +64,23 @@ void XcbCaptureStream::run() {
             if (!m_delivery.post(std::move(*tick.value())) && complete) ++m_dropped;
         }
 
-        // A tick that is late by up to half an interval (a busy X server, a busy core) still runs, at once:
-        // jitter then costs no frames. Later than that it is skipped, and no tick ever follows the last one
-        // by less than half an interval, so a stall never bunches frames.
-        deadline += interval;
-        const steady_clock::time_point now = steady_clock::now();
-        if (now - deadline > interval / 2) {
-            const auto skipped = (now - deadline) / interval + 1;
-            m_dropped += skipped;
-            deadline += interval * skipped;
-        }
+        const nanoseconds next =
+            nextTick(deadline.time_since_epoch(), steady_clock::now().time_since_epoch(), interval);
+        m_dropped += (next - deadline.time_since_epoch()) / interval - 1;
+        deadline = steady_clock::time_point(next);
         deadline = std::max(deadline, started + interval / 2);
     }
+}
+
+// A tick that is late by up to half an interval (a busy X server, a busy core) still runs, at once: jitter
+// then costs no frames. Later than that it is skipped, and no tick ever follows the last one by less than
+// half an interval, so a stall never bunches frames.
+std::chrono::nanoseconds XcbCaptureStream::nextTick(std::chrono::nanoseconds previous,
+                                                    std::chrono::nanoseconds now,
+                                                    std::chrono::nanoseconds interval) {
+    std::chrono::nanoseconds deadline = previous + interval;
+    if (now - deadline > interval / 2) deadline += interval * ((now - deadline) / interval + 1);
+    return deadline;
 }
 
 // False once a stop was requested.

@@ -24,6 +24,10 @@ public:
     void stopCapture() override;
     int64_t droppedFrames() const override { return m_dropped.load(); }
 
+    // The deadline of the tick that follows the one due at `previous`, chosen at `now`.
+    static std::chrono::nanoseconds nextTick(std::chrono::nanoseconds previous, std::chrono::nanoseconds now,
+                                             std::chrono::nanoseconds interval);
+
 private:
     void run();
     bool waitUntil(std::chrono::steady_clock::time_point deadline);
