@@ -26,7 +26,11 @@ Status XcbCaptureStream::startCapture() {
     // Set up on the caller's thread so that a display that cannot be captured fails the start.
     Result<std::unique_ptr<XcbCaptureSession>> session =
         XcbCaptureSession::open(m_displayName, m_display, m_configuration);
-    if (!session) return session.error();
+    if (!session) {
+        qCWarning(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
+                             << session.error().description;
+        return session.error();
+    }
     m_session = session.take();
     m_thread = std::thread([this] { run(); });
     return Ok{};
@@ -71,7 +75,7 @@ void XcbCaptureStream::run() {
         const int64_t skipped = (deadline - previous) / interval - 1;
         if (skipped > 0) {
             m_dropped += skipped;
-            qCDebug(lcCapture) << "Capture of" << m_display.name << "skipped" << skipped << "late ticks";
+            qCDebug(lcCapture) << "capture of" << m_display.name << "skipped" << skipped << "late ticks";
         }
         previous = deadline;
 
@@ -116,6 +120,8 @@ bool XcbCaptureStream::waitUntil(std::chrono::nanoseconds deadline) {
 
 // Capture thread. Frames stop before the handler hears of it; a stop already requested by the owner wins.
 void XcbCaptureStream::endWithError(const Error& error) {
+    qCWarning(lcCapture) << "capture of" << m_display.name << "on" << m_displayName
+                         << "ended:" << error.description;
     m_delivery.close();
     {
         std::lock_guard lock(m_mutex);
