@@ -1,5 +1,6 @@
 #include "platform/linux/x11/XcbCaptureSession.h"
 
+#include "platform/Logging.h"
 #include "platform/linux/x11/XcbMonitors.h"
 
 #include <xcb/randr.h>
@@ -55,8 +56,12 @@ Result<std::unique_ptr<XcbCaptureSession>> XcbCaptureSession::open(const QString
 Status XcbCaptureSession::setUp() {
     xcb_connection_t* c = m_connection.get();
     const xcb_window_t root = m_connection.root();
-    if (!isBgra(xcb_get_setup(c), m_connection.screen()))
+    if (!isBgra(xcb_get_setup(c), m_connection.screen())) {
+        qCWarning(lcCapture) << "unsupported pixel format: depth" << m_connection.screen()->root_depth
+                             << "byte order" << xcb_get_setup(c)->image_byte_order << "root visual"
+                             << m_connection.screen()->root_visual;
         return platformError(QStringLiteral("The X display's pixel format cannot be captured."));
+    }
     for (xcb_extension_t* id : {&xcb_shm_id, &xcb_damage_id, &xcb_xfixes_id, &xcb_randr_id})
         xcb_prefetch_extension_data(c, id);
 
@@ -99,9 +104,13 @@ Status XcbCaptureSession::makePool(QSize size) {
     if (m_shm) m_pool = FramePool::createShared(m_connection.get(), m_queueDepth, size);
     // Without MIT-SHM (a remote display, a server in another IPC namespace) each picture crosses the socket
     // and is copied once more: slower, but it works on any display.
+    if (m_shm && !m_pool) qCDebug(lcCapture) << "no MIT-SHM buffers of" << size << "; reading with GetImage";
     m_shm = m_pool != nullptr;
     if (!m_pool) m_pool = FramePool::createPrivate(m_queueDepth, size);
-    if (!m_pool) return platformError(QStringLiteral("There is not enough memory to capture the display."));
+    if (!m_pool) {
+        qCWarning(lcCapture) << "cannot allocate" << m_queueDepth << "frame buffers of" << size;
+        return platformError(QStringLiteral("There is not enough memory to capture the display."));
+    }
     return Ok{};
 }
 
@@ -129,8 +138,14 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     if (m_damage != XCB_NONE) xcb_damage_subtract(m_connection.get(), m_damage, XCB_NONE, XCB_NONE);
     if (!grab(*lease)) {
         if (m_connection.hasError()) return lost();
+        // Warned once per run of failures: the tick is dropped and the next one tries again.
+        if (!m_grabFailing)
+            qCWarning(lcCapture) << (m_shm ? "ShmGetImage" : "GetImage") << "of" << m_rect << "on"
+                                 << m_display.name << "failed";
+        m_grabFailing = true;
         return std::optional<CapturedFrame>();
     }
+    m_grabFailing = false;
     if (pointer) {
         m_cursor.refresh(m_connection.get());
         m_cursor.draw(lease->pixels, m_pool->bytesPerRow(), m_rect, *pointer);
@@ -164,9 +179,13 @@ Status XcbCaptureSession::followDisplay(MediaTime now) {
     m_lastDisplayCheck = now;
     const std::optional<QRect> rect = XcbMonitors::geometry(m_connection, m_monitors, m_display.displayId);
     if (m_connection.hasError()) return lost();
-    if (!rect || rect->isEmpty()) return gone();
+    if (!rect || rect->isEmpty()) {
+        qCWarning(lcCapture) << "display" << m_display.name << "at" << m_rect << "is no longer listed";
+        return gone();
+    }
     if (*rect == m_rect) return Ok{};
     // A new mode or position: frames follow the display at its new size.
+    qCDebug(lcCapture) << "display" << m_display.name << "moved from" << m_rect << "to" << *rect;
     if (rect->size() != m_pool->size()) {
         if (Status pool = makePool(rect->size()); !pool) return pool;
     }

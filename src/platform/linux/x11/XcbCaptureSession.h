@@ -55,6 +55,7 @@ private:
     XcbCursor m_cursor;
     std::optional<QPoint> m_lastPointer; // as drawn into the last complete frame
     bool m_damaged = false;
+    bool m_grabFailing = false; // the last grab failed
     bool m_needsComplete = true;
     bool m_displayCheckDue = false;
     MediaTime m_lastDisplayCheck;

@@ -1,5 +1,6 @@
 #include "platform/linux/x11/XcbCaptureStream.h"
 
+#include "platform/Logging.h"
 #include "platform/linux/MonotonicClock.h"
 #include "platform/linux/x11/XcbCaptureSession.h"
 
@@ -25,7 +26,11 @@ Status XcbCaptureStream::startCapture() {
     // Set up on the caller's thread so that a display that cannot be captured fails the start.
     Result<std::unique_ptr<XcbCaptureSession>> session =
         XcbCaptureSession::open(m_displayName, m_display, m_configuration);
-    if (!session) return session.error();
+    if (!session) {
+        qCWarning(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
+                             << session.error().description;
+        return session.error();
+    }
     m_session = session.take();
     m_thread = std::thread([this] { run(); });
     return Ok{};
@@ -43,16 +48,39 @@ void XcbCaptureStream::stopCapture() {
     m_session.reset();
 }
 
+namespace {
+
+std::chrono::nanoseconds monotonicNow() {
+    return std::chrono::nanoseconds(MonotonicClock::read().valueIn(MediaTime::nanosecondTimescale));
+}
+
+} // namespace
+
 // Capture thread.
 void XcbCaptureStream::run() {
     using namespace std::chrono;
     // Named for profilers and top -H, where the benchmarks look for it.
     pthread_setname_np(pthread_self(), "ferrovane-grab");
-    const nanoseconds interval(m_configuration.minimumFrameInterval.valueIn(MediaTime::nanosecondTimescale));
-    steady_clock::time_point deadline = steady_clock::now();
-    while (waitUntil(deadline)) {
-        const steady_clock::time_point started = steady_clock::now();
-        Result<std::optional<CapturedFrame>> tick = m_session->capture(MonotonicClock::read());
+    // Rounded up, so that frames are never closer than the interval, not even by a nanosecond.
+    const MediaTime frameInterval = m_configuration.minimumFrameInterval;
+    const nanoseconds interval(
+        (frameInterval.value() * MediaTime::nanosecondTimescale + frameInterval.timescale() - 1) /
+        frameInterval.timescale());
+    nanoseconds previous = monotonicNow() - interval; // so the first tick is due at once
+    for (;;) {
+        const nanoseconds deadline = nextTick(previous, monotonicNow(), interval);
+        if (!waitUntil(deadline)) return;
+        // Woken too late for this deadline (a busy core): the tick waits for a later one.
+        if (nextTick(previous, monotonicNow(), interval) != deadline) continue;
+        const int64_t skipped = (deadline - previous) / interval - 1;
+        if (skipped > 0) {
+            m_dropped += skipped;
+            qCDebug(lcCapture) << "capture of" << m_display.name << "skipped" << skipped << "late ticks";
+        }
+        previous = deadline;
+
+        Result<std::optional<CapturedFrame>> tick =
+            m_session->capture(MediaTime::fromNanoseconds(deadline.count()));
         if (!tick) {
             endWithError(tick.error());
             return;
@@ -63,29 +91,37 @@ void XcbCaptureStream::run() {
             const bool complete = tick.value()->status == FrameStatus::Complete;
             if (!m_delivery.post(std::move(*tick.value())) && complete) ++m_dropped;
         }
-
-        // A tick that is late by up to half an interval (a busy X server, a busy core) still runs, at once:
-        // jitter then costs no frames. Later than that it is skipped, and no tick ever follows the last one
-        // by less than half an interval, so a stall never bunches frames.
-        deadline += interval;
-        const steady_clock::time_point now = steady_clock::now();
-        if (now - deadline > interval / 2) {
-            const auto skipped = (now - deadline) / interval + 1;
-            m_dropped += skipped;
-            deadline += interval * skipped;
-        }
-        deadline = std::max(deadline, started + interval / 2);
     }
 }
 
-// False once a stop was requested.
-bool XcbCaptureStream::waitUntil(std::chrono::steady_clock::time_point deadline) {
+// A tick woken up to a quarter interval late still runs, and its frame still carries the deadline: wake-up
+// jitter costs no frame, and a frame's time is never far from its grab. Later than that the tick takes the
+// next deadline rather than running at once, which would bring the frame after it closer than an interval.
+std::chrono::nanoseconds XcbCaptureStream::nextTick(std::chrono::nanoseconds previous,
+                                                    std::chrono::nanoseconds now,
+                                                    std::chrono::nanoseconds interval) {
+    const std::chrono::nanoseconds tolerance = interval / 4;
+    const std::chrono::nanoseconds late = now - (previous + interval);
+    if (late <= tolerance) return previous + interval;
+    // The deadlines missed by more than the tolerance.
+    const int64_t missed = (late - tolerance + interval - std::chrono::nanoseconds(1)) / interval;
+    return previous + interval * (1 + missed);
+}
+
+// False once a stop was requested. Timed against the clock frames are stamped on, which need not be the
+// condition variable's.
+bool XcbCaptureStream::waitUntil(std::chrono::nanoseconds deadline) {
     std::unique_lock lock(m_mutex);
-    return !m_wake.wait_until(lock, deadline, [this] { return m_stopRequested; });
+    for (std::chrono::nanoseconds left;
+         (left = deadline - monotonicNow()) > std::chrono::nanoseconds::zero();)
+        if (m_wake.wait_for(lock, left, [this] { return m_stopRequested; })) return false;
+    return !m_stopRequested;
 }
 
 // Capture thread. Frames stop before the handler hears of it; a stop already requested by the owner wins.
 void XcbCaptureStream::endWithError(const Error& error) {
+    qCWarning(lcCapture) << "capture of" << m_display.name << "on" << m_displayName
+                         << "ended:" << error.description;
     m_delivery.close();
     {
         std::lock_guard lock(m_mutex);

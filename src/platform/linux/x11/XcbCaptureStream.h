@@ -12,8 +12,9 @@
 
 class XcbCaptureSession;
 
-// A capture of one display on a thread of its own, paced by absolute deadlines one frame interval apart: a
-// late tick is skipped, never bunched. Frames reach the handler on the handler context's thread.
+// A capture of one display on a thread of its own, paced by absolute deadlines one frame interval apart. Each
+// frame carries its tick's deadline, so frames are whole intervals apart: a late tick takes a later deadline
+// and is never made up for. Frames reach the handler on the handler context's thread.
 class XcbCaptureStream final : public CaptureStream {
 public:
     XcbCaptureStream(QString displayName, DisplayInfo display, StreamConfiguration configuration,
@@ -24,9 +25,14 @@ public:
     void stopCapture() override;
     int64_t droppedFrames() const override { return m_dropped.load(); }
 
+    // The deadline of the tick that follows the one due at `previous`, chosen at `now`: the first on the grid
+    // that `now` is not too late for. Times on the monotonic clock.
+    static std::chrono::nanoseconds nextTick(std::chrono::nanoseconds previous, std::chrono::nanoseconds now,
+                                             std::chrono::nanoseconds interval);
+
 private:
     void run();
-    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+    bool waitUntil(std::chrono::nanoseconds deadline);
     void endWithError(const Error& error);
 
     const QString m_displayName;

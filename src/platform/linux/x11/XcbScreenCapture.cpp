@@ -1,5 +1,6 @@
 #include "platform/linux/x11/XcbScreenCapture.h"
 
+#include "platform/Logging.h"
 #include "platform/linux/x11/XcbCaptureStream.h"
 #include "platform/linux/x11/XcbConnection.h"
 #include "platform/linux/x11/XcbMonitors.h"
@@ -13,8 +14,10 @@ Result<ShareableContent> XcbScreenCapture::shareableContent() {
     if (!connection) return connection.error();
     const bool monitors = XcbMonitors::negotiate(connection.value());
     ShareableContent content = XcbMonitors::list(connection.value(), monitors);
-    if (connection.value().hasError())
+    if (connection.value().hasError()) {
+        qCWarning(lcCapture) << "connection to" << m_displayName << "lost while listing its monitors";
         return platformError(QStringLiteral("The X display connection was lost."));
+    }
     return content;
 }
 
@@ -27,11 +30,15 @@ XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int
                                CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
     Q_UNUSED(excludedProcessIds);
     Q_ASSERT(handlerContext && onFrame);
-    if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA)
+    if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA) {
+        qCWarning(lcCapture) << "pixel format" << Qt::hex << configuration.pixelFormat << "requested";
         return platformError(QStringLiteral("Only BGRA frames can be captured."));
+    }
     const MediaTime interval = configuration.minimumFrameInterval;
-    if (!interval.isValid() || interval.value() <= 0 || configuration.queueDepth < 1)
+    if (!interval.isValid() || interval.value() <= 0 || configuration.queueDepth < 1) {
+        qCWarning(lcCapture) << "frame interval" << interval << "queue depth" << configuration.queueDepth;
         return platformError(QStringLiteral("The capture needs a frame interval and a queue depth."));
+    }
     return Result<std::unique_ptr<CaptureStream>>(std::make_unique<XcbCaptureStream>(
         m_displayName, display, configuration, handlerContext, std::move(onFrame), std::move(onStop)));
 }
