@@ -105,12 +105,11 @@ private slots:
         QTest::addColumn<QStringList>("controls");
         const QStringList live{"chips 10s,30s", "space", pauseIcon, gearIcon, save30};
         const QStringList clipControls{"pill Copy [doc.on.doc] prominent", "pill Claude [sparkles]", "space",
-                                       "icon [play.fill] \"Play\"", "icon [folder] \"Show in Finder\""};
+                                       "icon [play.fill] \"Play\"", "icon [folder] \"Show in Folder\""};
         QTest::newRow("working") << Phase::working("Saving replay…") << "Saving replay…"
                                  << "One moment." << false << QStringList();
         QTest::newRow("starting") << Phase::starting() << "Starting replay buffer…"
-                                  << "macOS may ask for Screen Recording permission." << false
-                                  << QStringList();
+                                  << "Your desktop may ask which screen to share." << false << QStringList();
         QTest::newRow("live") << Phase::live() << "Instant Replay"
                               << "Last 30s ready to save. Works from any app." << true << live;
         QTest::newRow("notice") << Phase::notice("Couldn't extract frames") << "Couldn't extract frames"
