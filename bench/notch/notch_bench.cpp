@@ -9,7 +9,7 @@
 #include "notch/NotchPanel.h"
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
-#include "platform/Screens.h"
+#include "platform/PlatformFactory.h"
 #include "platform/linux/MonotonicClock.h"
 #include "settings/DefaultsOnlyStore.h"
 #include "settings/Settings.h"
@@ -60,8 +60,7 @@ Phase phaseNamed(const QString& name) {
     if (name == QLatin1String("saved")) return Phase::saved(clip);
     if (name == QLatin1String("paused")) return Phase::paused();
     if (name == QLatin1String("failed"))
-        return Phase::failed(
-            QStringLiteral("Turn on Screen Recording for Ferrovane, then quit and reopen it."));
+        return Phase::failed(QStringLiteral("Allow Ferrovane to record the screen, then try again."));
     if (name == QLatin1String("working")) return Phase::working(QStringLiteral("Saving replay…"));
     return Phase::live();
 }

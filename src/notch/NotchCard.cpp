@@ -60,8 +60,7 @@ NotchCard::NotchCard(ReplayModel& model, const NotchActions& actions, QWidget* p
     m_title->setObjectName(QStringLiteral("title"));
     m_subtitle = new NotchText(NotchStyle::font(11, QFont::Normal), NotchStyle::white(0.6), 2, this);
     m_subtitle->setObjectName(QStringLiteral("subtitle"));
-    // Control, Option, R: the global hot key.
-    m_keyCap = new KeyCap(QStringLiteral("⌃⌥R"), this);
+    m_keyCap = new KeyCap(QStringLiteral("Ctrl+Alt+R"), this);
     m_keyCap->hide();
 
     m_controls = new QWidget(this);
@@ -82,7 +81,7 @@ NotchCard::NotchCard(ReplayModel& model, const NotchActions& actions, QWidget* p
                               m_controls);
     m_play =
         new IconButton(QStringLiteral("play.fill"), QStringLiteral("Play"), call(a.openClip), m_controls);
-    m_reveal = new IconButton(QStringLiteral("folder"), QStringLiteral("Show in Finder"), call(a.reveal),
+    m_reveal = new IconButton(QStringLiteral("folder"), QStringLiteral("Show in Folder"), call(a.reveal),
                               m_controls);
     m_resume = new PillButton(QStringLiteral("Resume"), QStringLiteral("play.fill"), true,
                               call(a.togglePause), m_controls);
@@ -141,7 +140,7 @@ void NotchCard::refresh() {
     case Phase::Kind::Starting:
         setVisual(Visual::Spinner);
         m_title->setText(QStringLiteral("Starting replay buffer…"));
-        m_subtitle->setText(QStringLiteral("macOS may ask for Screen Recording permission."));
+        m_subtitle->setText(QStringLiteral("Your desktop may ask which screen to share."));
         setControls({});
         break;
     case Phase::Kind::Saved:

@@ -1,5 +1,6 @@
 #include "notch/NotchGeometry.h"
 
+#include "platform/Logging.h"
 #include "platform/Screens.h"
 
 #include <algorithm>
@@ -26,8 +27,10 @@ NotchGeometry NotchGeometry::current(const Screens& screens) {
         screen = main;
     else if (!list.empty())
         screen = list.front();
-    else
+    if (!screen) {
+        qCWarning(lcNotch) << "no screen to place the panel on";
         return NotchGeometry();
+    }
 
     const QRectF frame = screen->frame;
     const double inset = screen->safeAreaTopInset;

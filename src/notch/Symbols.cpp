@@ -1,6 +1,7 @@
 #include "notch/Symbols.h"
 
 #include "notch/NotchStyle.h"
+#include "platform/Logging.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -20,7 +21,11 @@ QString family() {
     static const QString name = [] {
         const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(fontPath));
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        return families.isEmpty() ? QString() : families.front();
+        if (families.isEmpty()) {
+            qCWarning(lcNotch) << "cannot load the symbol font" << fontPath << "- buttons show no icons";
+            return QString();
+        }
+        return families.front();
     }();
     return name;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/MediaPlatform.h"
 #include "platform/PreferencesStore.h"
+#include "platform/Screens.h"
 
 #include <memory>
 
@@ -9,3 +10,10 @@
 // (tests of the failure path); an unknown session falls back to it too, with a message for the user.
 MediaPlatform createMediaPlatform();
 std::unique_ptr<PreferencesStore> createPreferencesStore();
+
+// Settles what Qt's window system integration reads when the QGuiApplication is created; call before.
+void prepareWindowSystem();
+
+// The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
+// compositing manager. Call once the QGuiApplication exists.
+std::unique_ptr<Screens> createScreens();

@@ -5,7 +5,6 @@
 #include <QRect>
 #include <QRectF>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -43,10 +42,3 @@ signals:
     // Screens were added, removed, moved or resized, or their work areas changed.
     void changed();
 };
-
-// Settles what Qt's window system integration reads when the QGuiApplication is created; call before.
-void prepareWindowSystem();
-
-// The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
-// compositing manager. Call once the QGuiApplication exists.
-std::unique_ptr<Screens> createScreens();

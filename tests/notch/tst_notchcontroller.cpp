@@ -2,9 +2,9 @@
 #include "notch/NotchPanel.h"
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
+#include "platform/Screens.h"
 #include "settings/Settings.h"
 
-#include "FakeScreens.h"
 #include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
@@ -14,6 +14,44 @@
 #include <optional>
 
 namespace {
+
+// Screens the test describes by hand. The window system's y-down coordinates are the y-up ones flipped
+// at `baseline` (the primary screen's height).
+class FakeScreens final : public Screens {
+    Q_OBJECT
+public:
+    std::vector<ScreenInfo> list;
+    std::optional<int> mainIndex;
+    QPointF pointer;
+    double baseline = 0;
+
+    std::vector<ScreenInfo> screens() const override { return list; }
+    std::optional<ScreenInfo> mainScreen() const override {
+        if (!mainIndex || *mainIndex >= int(list.size())) return std::nullopt;
+        return list[*mainIndex];
+    }
+    QPointF pointerLocation() const override { return pointer; }
+    QRect toWindowSystem(const QRectF& r) const override {
+        return QRectF(r.x(), baseline - r.y() - r.height(), r.width(), r.height()).toRect();
+    }
+    bool compositing() const override { return false; }
+
+    // A screen without a camera housing whose top panel is `topPanel` points high.
+    static ScreenInfo plain(const QRectF& frame, double topPanel) {
+        ScreenInfo info;
+        info.frame = frame;
+        info.visibleFrame = QRectF(frame.x(), frame.y(), frame.width(), frame.height() - topPanel);
+        return info;
+    }
+    static ScreenInfo notched(const QRectF& frame, double inset, double leftWidth, double rightWidth) {
+        ScreenInfo info = plain(frame, inset);
+        info.safeAreaTopInset = inset;
+        const double top = frame.y() + frame.height() - inset;
+        info.auxiliaryTopLeftArea = QRectF(frame.x(), top, leftWidth, inset);
+        info.auxiliaryTopRightArea = QRectF(frame.x() + frame.width() - rightWidth, top, rightWidth, inset);
+        return info;
+    }
+};
 
 const QRectF laptop(0, 0, 1512, 982);
 const NotchGeometry notch180(laptop, 180, 32, true);
@@ -92,19 +130,28 @@ private slots:
         QVERIFY(!m_model->expanded());
     }
 
+    // The screen and notch measured, and the panel placed on it, as the screens change.
     void repositionFollowsScreenChanges_data() {
         QTest::addColumn<std::vector<ScreenInfo>>("screens");
         QTest::addColumn<double>("baseline");
         QTest::addColumn<NotchGeometry>("geometry");
         QTest::addColumn<QRect>("panel");
         const QRectF big(0, 0, 2560, 1440);
+        const QRectF right(1512, 0, 1920, 1080);
         // Window-system y 0 is the screen's top edge.
-        QTest::newRow("unchanged: the notched laptop")
+        QTest::newRow("notch between the auxiliary areas; the card keeps its 390 floor")
             << std::vector<ScreenInfo>{FakeScreens::notched(laptop, 32, 666, 666)} << 982.0 << notch180
             << QRect(551, 0, 410, 176);
-        QTest::newRow("notched screen gone: the remaining one")
+        QTest::newRow("notched screen wins over the main one; a wide notch widens the card")
+            << std::vector<ScreenInfo>{FakeScreens::plain(right, 25),
+                                       FakeScreens::notched(laptop, 37, 600, 612)}
+            << 982.0 << NotchGeometry(laptop, 300, 37, true) << QRect(544, 0, 424, 181);
+        QTest::newRow("no notch: a substitute as tall as the top panel")
             << std::vector<ScreenInfo>{FakeScreens::plain(big, 27)} << 1440.0
             << NotchGeometry(big, 120, 27, false) << QRect(1075, 0, 410, 171);
+        QTest::newRow("no top panel: 24 points")
+            << std::vector<ScreenInfo>{FakeScreens::plain(big, 0)} << 1440.0
+            << NotchGeometry(big, 120, 24, false) << QRect(1075, 0, 410, 168);
         QTest::newRow("every screen gone: defaults")
             << std::vector<ScreenInfo>{} << 0.0 << NotchGeometry() << QRect(-205, 0, 410, 176);
     }

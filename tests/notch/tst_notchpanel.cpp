@@ -2,7 +2,7 @@
 #include "notch/NotchPanel.h"
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
-#include "platform/Screens.h"
+#include "platform/PlatformFactory.h"
 #include "platform/linux/MonotonicClock.h"
 #include "settings/Settings.h"
 

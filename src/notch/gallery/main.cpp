@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
         {"07-copied", phase(Phase::copied(clip))},
         {"08-handed-off", phase(Phase::handedOff(clip))},
         {"09-notice", phase(Phase::notice(QStringLiteral("Couldn't extract frames")))},
-        {"10-failed", phase(Phase::failed(QStringLiteral(
-                          "Turn on Screen Recording for Ferrovane, then quit and reopen it.")))},
+        {"10-failed",
+         phase(Phase::failed(QStringLiteral("Allow Ferrovane to record the screen, then try again.")))},
         {"11-paused", phase(Phase::paused())},
         {"12-live-notched",
          [&](ReplayModel& m) {
