@@ -23,6 +23,9 @@ private slots:
         QTest::newRow("ns minus 600ths")
             << MediaTime::fromNanoseconds(112'300'000'000) << MediaTime::fromSeconds(5.0) << 1
             << MediaTime::fromNanoseconds(107'300'000'000);
+        // 1/2 s is 1.5 thirds: half away from zero.
+        QTest::newRow("rounded to the larger scale")
+            << MediaTime(1, 2) << MediaTime(0, 3) << 1 << MediaTime(2, 3);
         QTest::newRow("to a negative") << MediaTime(1, 600) << MediaTime(2, 600) << -1 << MediaTime(-1, 600);
         QTest::newRow("invalid after valid")
             << MediaTime::invalid() << MediaTime(INT64_MAX, 1) << 1 << MediaTime::invalid();
