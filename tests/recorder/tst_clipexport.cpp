@@ -39,16 +39,6 @@ struct Rig : RecorderRig {
     QStringList allFiles() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
 };
 
-// What goes wrong on the way to a clip.
-enum class Trouble {
-    SegmentUnreadable,
-    EverySegmentUnreadable,
-    CopyRefused,
-    CopyAndFallbackFail,
-    FallbackFailsSilently,
-    FolderIsAFile
-};
-
 } // namespace
 
 class TestClipExport : public QObject {
@@ -113,50 +103,43 @@ private slots:
         QCOMPARE(rig.ranges(), QString("0+2@0"));
     }
 
+    // What goes wrong on the way to a clip of the two segments.
     void exportOutcome_data() {
-        QTest::addColumn<Trouble>("trouble");
+        QTest::addColumn<int>("unreadable");           // segments, oldest first
+        QTest::addColumn<QStringList>("exportErrors"); // of the passthrough, then of the fallback
+        QTest::addColumn<bool>("folderIsAFile");
         QTest::addColumn<QString>("message"); // empty: saved
         QTest::addColumn<int>("exports");
-        QTest::newRow("unreadable segment is skipped") << Trouble::SegmentUnreadable << "" << 1;
+        const QString refused = "codec parameters differ";
+        QTest::newRow("unreadable segment is skipped") << 1 << QStringList() << false << "" << 1;
         QTest::newRow("no segment readable")
-            << Trouble::EverySegmentUnreadable << "Could not save the replay: No such file or directory" << 0;
-        QTest::newRow("passthrough refused, fallback saves") << Trouble::CopyRefused << "" << 2;
-        QTest::newRow("fallback error")
-            << Trouble::CopyAndFallbackFail << "Could not save the replay: No space left on device" << 2;
+            << 2 << QStringList() << false << "Could not save the replay: No such file or directory" << 0;
+        QTest::newRow("passthrough refused, fallback saves") << 0 << QStringList{refused} << false << "" << 2;
+        QTest::newRow("fallback error") << 0 << QStringList{refused, "No space left on device"} << false
+                                        << "Could not save the replay: No space left on device" << 2;
         QTest::newRow("fallback error without text")
-            << Trouble::FallbackFailsSilently << "Could not save the replay: unknown error" << 2;
+            << 0 << QStringList{refused, ""} << false << "Could not save the replay: unknown error" << 2;
         QTest::newRow("folder cannot be made")
-            << Trouble::FolderIsAFile
+            << 0 << QStringList() << true
             << "Could not save the replay: could not create the folder %1 (Not a directory)" << 0;
     }
     void exportOutcome() {
-        QFETCH(Trouble, trouble);
+        QFETCH(int, unreadable);
+        QFETCH(QStringList, exportErrors);
+        QFETCH(bool, folderIsAFile);
         QFETCH(QString, message);
         QFETCH(int, exports);
         Rig rig;
         rig.frames({100, 105});
-        switch (trouble) {
-        case Trouble::EverySegmentUnreadable:
-            rig.fakes.assets->loadErrors[rig.fakes.writers->record(1).path] =
+        for (int i = 0; i < unreadable; ++i)
+            rig.fakes.assets->loadErrors[rig.fakes.writers->record(i).path] =
                 platformError("No such file or directory");
-            [[fallthrough]];
-        case Trouble::SegmentUnreadable:
-            rig.fakes.assets->loadErrors[rig.fakes.writers->record(0).path] =
-                platformError("No such file or directory");
-            break;
-        case Trouble::CopyRefused:
-        case Trouble::CopyAndFallbackFail:
-        case Trouble::FallbackFailsSilently:
-            rig.fakes.assets->passthroughError = platformError("codec parameters differ");
-            if (trouble != Trouble::CopyRefused)
-                rig.fakes.assets->fallbackError =
-                    platformError(trouble == Trouble::CopyAndFallbackFail ? "No space left on device" : "");
-            break;
-        case Trouble::FolderIsAFile:
+        if (exportErrors.size() > 0) rig.fakes.assets->passthroughError = platformError(exportErrors[0]);
+        if (exportErrors.size() > 1) rig.fakes.assets->fallbackError = platformError(exportErrors[1]);
+        if (folderIsAFile) {
             QDir().mkpath(QFileInfo(rig.folder).absolutePath());
             QFile(rig.folder).open(QIODevice::WriteOnly); // a file where the folder should be
             message = message.arg(rig.folder);
-            break;
         }
         QStringList visibleWhileWriting;
         rig.fakes.assets->duringExport = [&] { visibleWhileWriting << rig.clips(); };
@@ -167,7 +150,7 @@ private slots:
         QCOMPARE(visibleWhileWriting, QStringList());
         QCOMPARE(rig.allFiles(), clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
         QCOMPARE(clip.ok() ? QString() : clip.error().localizedDescription(), message);
-        if (trouble == Trouble::FolderIsAFile) QFile::remove(rig.folder);
+        if (folderIsAFile) QFile::remove(rig.folder);
         QTRY_COMPARE(rig.recorder->snapshot().exportsInProgress, 0);
         QCOMPARE(rig.recorder->snapshot().segments.size(), size_t(2)); // the buffer is untouched
     }
