@@ -84,7 +84,6 @@ private slots:
         QTest::newRow("in range") << QByteArray("[General]\nbufferSeconds=45\nfps=15\nmaxWidth=1280\n")
                                   << 45.0 << 15 << 1280.0;
         QTest::newRow("truncated file") << QByteArray("[General]\nbufferSeconds=6") << 6.0 << 30 << 1920.0;
-        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[[[=\n\x01", 9) << 30.0 << 30 << 1920.0;
         // A folder where the file belongs cannot be read, even by root.
         QTest::newRow("unreadable") << QByteArray() << 30.0 << 30 << 1920.0;
     }
