@@ -8,10 +8,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QThread>
-
-#include <future>
 
 // Real segments from the real writer, saved by the real exporter, read back by ffmpeg's own tools. The
 // frames are synthetic and numbered, the clock is the test's.
@@ -32,36 +29,25 @@ private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
     void savesTheLastSecondsExactly() {
-        FakeMediaPlatform fakes;
-        fakes.capture->displays = {{1, "coded", 320, 240, 0, 0}};
-        ReplayRecorder recorder(30, fps, 320,
-                                MediaPlatform{fakes.clock, fakes.capture,
-                                              std::make_shared<FfmpegMovieWriterFactory>(),
-                                              std::make_shared<FfmpegMediaAssets>(), fakes.disk});
-        QVERIFY(recorder.start());
+        RecorderRig rig(fps, 320);
+        rig.fakes.capture->displays = {{1, "coded", 320, 240, 0, 0}};
+        rig.platform.writers = std::make_shared<FfmpegMovieWriterFactory>();
+        rig.platform.assets = std::make_shared<FfmpegMediaAssets>();
+        QVERIFY(rig.start());
         // 100 s … 111.967 s: segments roll at 105 and 110. The frames come far faster than a screen's would,
         // so a frame the busy encoder had no room for is offered again.
         for (int n = 0; n < 12 * fps; ++n) {
             const PixelBufferRef picture = CodedFrames::make(n, 320, 240);
-            const int64_t written = recorder.snapshot().framesWritten;
+            const int64_t written = rig.state().framesWritten;
             for (QDeadlineTimer patience(20000); !patience.hasExpired(); QThread::msleep(1)) {
-                fakes.capture->deliver(timeOf(n), picture);
-                if (recorder.snapshot().framesWritten > written) break;
+                rig.fakes.capture->deliver(timeOf(n), picture);
+                if (rig.state().framesWritten > written) break;
             }
         }
-        fakes.clock->set(timeOf(12 * fps).seconds());
-        std::promise<Result<QString>> saved;
-        recorder.saveLast(5, QDir::home().filePath("Movies/Ferrovane"),
-                          [&](const Result<QString>& result) { saved.set_value(result); });
-        std::future<Result<QString>> done = saved.get_future();
-        QVERIFY(done.wait_for(std::chrono::seconds(30)) == std::future_status::ready);
-        const Result<QString> clip = done.get();
+        const Result<QString> clip = rig.save(5, timeOf(12 * fps).seconds());
         QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().description));
 
-        const QJsonObject video = Probe::videoStream(clip.value());
-        QCOMPARE(video["codec_name"].toString(), QString("h264"));
-        QCOMPARE(Probe::run(clip.value())["streams"].toArray().size(), 1);
-        QCOMPARE(video["start_time"].toString().toDouble(), 0.0);
+        QCOMPARE(Probe::videoStream(clip.value())["start_time"].toString().toDouble(), 0.0);
         QVERIFY2(std::abs(Probe::duration(clip.value()) - 5.0) <= 1.0 / fps,
                  qPrintable(QString::number(Probe::duration(clip.value()))));
         // The first frame shown is the one at the cut (107 s = frame 210), the last the newest.
@@ -70,7 +56,7 @@ private slots:
         QVERIFY(Probe::decodeErrors(clip.value()).isEmpty());
         // Our own segments copy into one clip: its packets are a run of theirs, not encoded again.
         QStringList segmentPackets;
-        for (const Segment& segment : recorder.snapshot().segments)
+        for (const Segment& segment : rig.state().segments)
             segmentPackets += Probe::packetHashes(segment.url);
         const QStringList clipPackets = Probe::packetHashes(clip.value());
         QVERIFY(!clipPackets.isEmpty());

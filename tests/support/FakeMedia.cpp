@@ -4,14 +4,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTest>
 
 #include <cmath>
 #include <thread>
 
-Result<ShareableContent> FakeScreenCapture::shareableContent() {
-    if (contentError) return *contentError;
-    return ShareableContent{displays, mainDisplayId};
-}
+namespace {
+
+class FakeCaptureStream final : public CaptureStream {
+public:
+    Status startCapture() override { return Ok{}; }
+    void stopCapture() override {}
+};
+
+} // namespace
 
 Result<std::unique_ptr<CaptureStream>>
 FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>&,
@@ -20,9 +26,10 @@ FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<in
     if (startError) return *startError;
     lastConfiguration = configuration;
     lastDisplay = display;
-    auto created = std::make_unique<FakeCaptureStream>(context, std::move(onFrame), std::move(onStop));
-    stream = created.get();
-    return std::unique_ptr<CaptureStream>(std::move(created));
+    m_context = context;
+    m_onFrame = std::move(onFrame);
+    m_onStop = std::move(onStop);
+    return std::unique_ptr<CaptureStream>(std::make_unique<FakeCaptureStream>());
 }
 
 void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withImage) {
@@ -33,14 +40,12 @@ void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withIma
 
 void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image, FrameStatus status) {
     CapturedFrame frame{pts, status, std::move(image)};
-    auto handler = stream->onFrame;
     QMetaObject::invokeMethod(
-        stream->context, [handler, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
+        m_context, [handler = m_onFrame, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
 }
 
 void FakeScreenCapture::failStream(const Error& error) {
-    auto handler = stream->onStop;
-    std::thread([handler, error] { handler(error); }).join();
+    std::thread([handler = m_onStop, error] { handler(error); }).join();
 }
 
 class FakeMovieWriter final : public MovieWriter {
@@ -78,7 +83,6 @@ private:
 
 Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QString& path,
                                                                         const VideoSettings& settings) {
-    if (refuseOpen) return platformError(QStringLiteral("refused"));
     if (openError) return *openError;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return platformError(QStringLiteral("cannot create ") + path);
@@ -143,4 +147,29 @@ Result<DiskUsage> FakeDiskSpace::usage(const QString& path) const {
     for (const QFileInfo& file : QDir(path).entryInfoList(QDir::Files))
         used += file.size();
     return DiskUsage{totalBytes - used, totalBytes};
+}
+
+Status RecorderRig::start() {
+    recorder = std::make_unique<ReplayRecorder>(30, fps, maxWidth, platform);
+    return recorder->start();
+}
+
+void RecorderRig::rollEvery5(double from, double to) {
+    for (double t = from; t <= to + 1e-9; t += 5) {
+        frame(t);
+        fakes.writers->completeAll();
+    }
+}
+
+Result<QString> RecorderRig::save(double seconds, double now) {
+    fakes.clock->set(now);
+    std::optional<Result<QString>> result;
+    std::atomic<bool> done = false;
+    recorder->saveLast(seconds, folder, [&](const Result<QString>& r) {
+        result = r;
+        done = true;
+    });
+    // Long enough for a real export of a few seconds on a busy machine.
+    if (!QTest::qWaitFor([&] { return done.load(); }, 30000)) return platformError("no completion");
+    return *result;
 }

@@ -1,33 +1,22 @@
 #pragma once
 
 #include "platform/MediaPlatform.h"
+#include "recorder/ReplayRecorder.h"
 #include "support/Fakes.h"
 
-#include <QObject>
+#include <QDir>
 
 #include <atomic>
-
 #include <map>
 #include <mutex>
 
-// A display list and a stream whose frames the test hands in by hand.
-class FakeCaptureStream final : public CaptureStream {
-public:
-    FakeCaptureStream(QObject* context, FrameHandler onFrame, StopHandler onStop)
-        : context(context)
-        , onFrame(std::move(onFrame))
-        , onStop(std::move(onStop)) {}
-    Status startCapture() override { return Ok{}; }
-    void stopCapture() override {}
-
-    QObject* context;
-    FrameHandler onFrame;
-    StopHandler onStop;
-};
-
+// A display list and streams whose frames the test hands in by hand.
 class FakeScreenCapture final : public ScreenCapture {
 public:
-    Result<ShareableContent> shareableContent() override;
+    Result<ShareableContent> shareableContent() override {
+        if (contentError) return *contentError;
+        return ShareableContent{displays, 7};
+    }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
                                                         const std::vector<int64_t>&,
                                                         const StreamConfiguration& configuration,
@@ -41,13 +30,16 @@ public:
     // Ends the stream as a lost display would, from a thread of its own.
     void failStream(const Error& error);
 
-    std::vector<DisplayInfo> displays{{7, QStringLiteral("fake"), 1512, 982, 0, 0}};
-    uint32_t mainDisplayId = 7;
+    std::vector<DisplayInfo> displays{{7, QStringLiteral("fake"), 1512, 982, 0, 0}}; // 7 is the main one
     std::optional<Error> contentError;
     std::optional<Error> startError;
     StreamConfiguration lastConfiguration;
     DisplayInfo lastDisplay;
-    FakeCaptureStream* stream = nullptr; // the last one created, owned by the recorder
+
+private:
+    QObject* m_context = nullptr;
+    CaptureStream::FrameHandler m_onFrame;
+    CaptureStream::StopHandler m_onStop;
 };
 
 // Writers that keep what they were given. Finishing is held until the test completes it, so a segment
@@ -74,7 +66,6 @@ public:
     size_t count() const;
     Record record(size_t index) const;
 
-    bool refuseOpen = false;
     std::optional<Error> openError; // refuses with this
     bool ready = true;
     bool autoComplete = false; // complete at once, failing with finishError when set
@@ -103,7 +94,7 @@ public:
     std::optional<Error> fallbackError;
     std::vector<std::pair<Composition, ExportPreset>> exports;
     std::function<void()> duringExport; // runs inside each export, on its thread
-    mutable std::mutex mutex;
+    std::mutex mutex;
 };
 
 // A file system of `totalBytes` whose free space is what the files in the queried folder and `otherBytes`
@@ -121,6 +112,30 @@ struct FakeMediaPlatform {
     std::shared_ptr<FakeMovieWriterFactory> writers = std::make_shared<FakeMovieWriterFactory>();
     std::shared_ptr<FakeMediaAssets> assets = std::make_shared<FakeMediaAssets>();
     std::shared_ptr<FakeDiskSpace> disk = std::make_shared<FakeDiskSpace>();
+};
 
-    MediaPlatform platform() const { return MediaPlatform{clock, capture, writers, assets, disk}; }
+// A 30 s recorder on the fakes, made by start(); a test may swap any service in `platform` before that.
+// Frame times are seconds on the fake clock.
+struct RecorderRig {
+    explicit RecorderRig(int fps = 30, double maxWidth = 1920)
+        : fps(fps)
+        , maxWidth(maxWidth) {}
+    Status start();
+    void frame(double seconds, FrameStatus status = FrameStatus::Complete, bool image = true) {
+        fakes.capture->deliver(seconds, status, image);
+    }
+    // Frames every 5 s from `from` to `to` inclusive; each one after the first rolls a segment, and each
+    // closed segment is finalised at once.
+    void rollEvery5(double from, double to);
+    // Saves the last `seconds` at `now` into `folder` and waits for the outcome.
+    Result<QString> save(double seconds, double now);
+    ReplayRecorder::Snapshot state() { return recorder->snapshot(); }
+    static MediaTime at(double seconds) { return MediaTime::fromNanoseconds(std::llround(seconds * 1e9)); }
+
+    const int fps;
+    const double maxWidth;
+    QString folder = QDir::home().filePath(QStringLiteral("Movies/Ferrovane"));
+    FakeMediaPlatform fakes;
+    MediaPlatform platform{fakes.clock, fakes.capture, fakes.writers, fakes.assets, fakes.disk};
+    std::unique_ptr<ReplayRecorder> recorder;
 };

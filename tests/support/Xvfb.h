@@ -8,10 +8,7 @@
 // side by side. Stopped with the object.
 class Xvfb {
 public:
-    Xvfb() = default;
     ~Xvfb();
-    Xvfb(const Xvfb&) = delete;
-    Xvfb& operator=(const Xvfb&) = delete;
 
     // Starts the server and sets DISPLAY for this process. False when it does not come up.
     bool start(QSize size = QSize(1920, 1200), int depth = 24);
