@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QSemaphore>
 
 namespace {
@@ -28,6 +27,25 @@ QList<double> ends(const ReplayRecorder::Snapshot& s) {
 }
 
 } // namespace
+
+// Holds every export at its start until opened. Opens on the way out too, so that a failed check does not
+// leave an export blocked and the rig hanging in its destructor; declare it after the rig.
+class ExportGate {
+public:
+    explicit ExportGate(FakeMediaAssets& assets) {
+        assets.duringExport = [entered = m_entered, released = m_released] {
+            entered->release();
+            released->acquire();
+        };
+    }
+    ~ExportGate() { open(); }
+    bool entered() { return m_entered->tryAcquire(1, 5000); }
+    void open() { m_released->release(); }
+
+private:
+    std::shared_ptr<QSemaphore> m_entered = std::make_shared<QSemaphore>();
+    std::shared_ptr<QSemaphore> m_released = std::make_shared<QSemaphore>();
+};
 
 class TestReplayRecorder : public QObject {
     Q_OBJECT
@@ -186,22 +204,18 @@ private slots:
     void pruningWaitsForExports() {
         Rig rig;
         rig.fakes.writers->autoComplete = true;
-        QSemaphore entered, release;
-        rig.fakes.assets->duringExport = [&] {
-            entered.release();
-            release.acquire();
-        };
+        ExportGate gate(*rig.fakes.assets);
         QVERIFY(rig.start());
         rig.rollEvery5(100, 110);
         rig.fakes.clock->set(112);
         std::atomic<bool> saved = false;
         rig.recorder->saveLast(10, rig.folder, [&](const Result<QString>&) { saved = true; });
-        QVERIFY(entered.tryAcquire(1, 5000));
+        QVERIFY(gate.entered());
         QCOMPARE(rig.state().exportsInProgress, 1);
         rig.fakes.writers->completeAll();
         rig.rollEvery5(115, 160);
         QCOMPARE(ends(rig.state()).first(), 105.0); // nothing pruned meanwhile
-        release.release();
+        gate.open();
         QTRY_VERIFY(saved);
         QTRY_COMPARE(rig.state().exportsInProgress, 0);
         rig.rollEvery5(165, 165);
@@ -216,16 +230,11 @@ private slots:
     }
     void discardWaits() {
         QFETCH(bool, duringExport);
-        QSemaphore entered, release;
         Rig rig;
-        // A failed check must not leave the export blocked and the rig hanging on its way out.
-        const auto unblock = qScopeGuard([&] { release.release(); });
+        std::optional<ExportGate> gate;
         if (duringExport) {
             rig.fakes.writers->autoComplete = true;
-            rig.fakes.assets->duringExport = [&] {
-                entered.release();
-                release.acquire();
-            };
+            gate.emplace(*rig.fakes.assets);
         }
         QVERIFY(rig.start());
         rig.rollEvery5(100, 105);
@@ -234,14 +243,14 @@ private slots:
         std::optional<Result<QString>> saved;
         if (duringExport) {
             rig.recorder->saveLast(10, rig.folder, [&](const Result<QString>& r) { saved = r; });
-            QVERIFY(entered.tryAcquire(1, 5000));
+            QVERIFY(gate->entered());
         }
         rig.recorder->stop();
         rig.recorder->discard();
         QVERIFY(!rig.state().segments.empty());
         QVERIFY(QFileInfo::exists(rig.recorder->workDir()));
         if (duringExport)
-            release.release();
+            gate->open();
         else
             rig.fakes.writers->completeAll();
         QTRY_VERIFY(rig.state().segments.empty());
