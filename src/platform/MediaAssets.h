@@ -26,6 +26,9 @@ struct CompositionRange {
 
 struct Composition {
     std::vector<CompositionRange> ranges;
+    // Frames closer than this are rounded onto one instant by tools that time a video by its frame rate,
+    // and rejected as out of order; invalid when not known.
+    MediaTime minimumFrameInterval;
 };
 
 enum class ExportPreset {

@@ -37,6 +37,7 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
         if (!(offset < duration)) continue;
         const MediaTime length = duration - offset;
         composition.ranges.push_back(CompositionRange{segment.url, offset, length, insertion});
+        if (segment.frameInterval.isValid()) composition.minimumFrameInterval = segment.frameInterval;
         insertion = insertion + length;
     }
     if (!(insertion.seconds() > minimumClipSeconds)) {

@@ -186,7 +186,7 @@ void ReplayRecorder::segmentFinished(const Status& status, const QString& url, M
                                      MediaTime end) {
     m_queue->assertCurrent();
     if (status) {
-        m_segments.push_back(Segment{url, start, end});
+        m_segments.push_back(Segment{url, start, end, MediaTime(1, fps)});
         if (m_bufferError) qCDebug(lcRecorder) << "the buffer is written again";
         m_bufferError.reset();
     } else {

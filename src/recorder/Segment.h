@@ -9,4 +9,5 @@ struct Segment {
     QString url;
     MediaTime start;
     MediaTime end;
+    MediaTime frameInterval; // the shortest time between two of its frames; invalid when not known
 };

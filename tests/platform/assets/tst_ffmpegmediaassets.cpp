@@ -11,15 +11,17 @@ namespace {
 
 // 30 fps frames numbered from `first` in CodedFrames' stripes, drawn on a canvas whose width is a
 // multiple of 12 and scaled to `size`, coded as our segments are: H.264 High, no B-frames, a key frame
-// every second.
-QString makeSegment(const QString& path, int first, int frames, QSize size) {
+// every second. With `every` > 1 only every so many frames are kept, as a quiet screen records.
+QString makeSegment(const QString& path, int first, int frames, QSize size, int every = 1) {
     const QSize canvas = size.width() % 12 == 0 ? size : QSize(384, 240);
     const QString source = QString::asprintf(
         "nullsrc=s=%dx%d:r=30,geq=lum='if(bitand(floor((N+%d)/pow(2,%d-min(floor(X/%d),%d))),1),235,16)'"
-        ":cb=128:cr=128,scale=%d:%d:flags=neighbor,format=yuv420p",
+        ":cb=128:cr=128,scale=%d:%d:flags=neighbor,format=yuv420p,select='not(mod(n\\,%d))'",
         canvas.width(), canvas.height(), first, CodedFrames::bits - 1, canvas.width() / CodedFrames::bits,
-        CodedFrames::bits - 1, size.width(), size.height());
-    return Probe::ffmpeg(QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(frames)} +
+        CodedFrames::bits - 1, size.width(), size.height(), every);
+    return Probe::ffmpeg(QStringList{"-f", "lavfi", "-i", source, "-frames:v",
+                                     QString::number(frames / every), "-vsync", "vfr",
+                                     "-video_track_timescale", "90000"} +
                          QString("-c:v libx264 -profile:v high -bf 0 -g 30 -sc_threshold 0 -colorspace bt709 "
                                  "-color_primaries bt709 -color_trc bt709")
                              .split(' ') +
@@ -61,6 +63,7 @@ private slots:
                  std::pair{"a.mp4", makeSegment(file("a.mp4"), 0, 60, QSize(384, 216))},
                  std::pair{"b.mp4", makeSegment(file("b.mp4"), 60, 60, QSize(384, 216))},
                  std::pair{"small.mp4", makeSegment(file("small.mp4"), 60, 60, QSize(240, 144))},
+                 std::pair{"quiet.mp4", makeSegment(file("quiet.mp4"), 120, 60, QSize(384, 216), 6)},
                  std::pair{"wide.mp4", makeSegment(file("wide.mp4"), 0, 6, QSize(2560, 1600))},
                  std::pair{"audio.mp4", Probe::ffmpeg({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac",
                                                        file("audio.mp4")})},
@@ -112,6 +115,46 @@ private slots:
         const Result<ImageAtTime> opening = m_assets.imageAt(clip, MediaTime::zero(), {}, {}, QSize());
         QVERIFY(opening.ok());
         QCOMPARE(CodedFrames::read(opening.value().image), 38);
+    }
+
+    // Frames stay a whole interval apart on one grid, so tools that time a video by its frame rate read
+    // it right, and the clip keeps its length.
+    void framesStayOnTheGrid_data() {
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<double>("cut");
+        QTest::addColumn<double>("firstLength"); // of a.mp4's range; the second file follows whole
+        QTest::addColumn<int>("opening");        // the frame shown at time 0
+        QTest::newRow("cut 5 ms before a frame") << "b.mp4" << 1.0 + 1.0 / 30 - 0.005 << 0.0 << 30;
+        QTest::newRow("range closed 7 ms after a frame") << "b.mp4" << 0.0 << 1.94 << 0;
+        QTest::newRow("quiet screen after a cut between frames") << "quiet.mp4" << 1.95 << 0.0 << 58;
+    }
+    void framesStayOnTheGrid() {
+        QFETCH(QString, second);
+        QFETCH(double, cut);
+        QFETCH(double, firstLength);
+        QFETCH(int, opening);
+        Composition composition = compose({"a.mp4", second}, cut);
+        if (firstLength > 0) {
+            composition.ranges[0].duration = MediaTime::fromSeconds(firstLength);
+            composition.ranges[1].at = composition.ranges[0].duration;
+        }
+        composition.minimumFrameInterval = MediaTime(1, 30);
+        const MediaTime length = composition.ranges[1].at + composition.ranges[1].duration;
+        const QString clip = file("brief.mp4");
+        const Status status = m_assets.exportComposition(composition, ExportPreset::Passthrough, clip);
+        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().description));
+
+        QCOMPARE(Probe::decodeErrors(clip), QString());
+        QCOMPARE(Probe::videoStream(clip)["r_frame_rate"].toString(), "30/1");
+        QVERIFY(std::abs(Probe::duration(clip) - length.seconds()) < 0.001);
+        QCOMPARE(CodedFrames::read(CodedFrames::frameAt(clip, 0)), opening);
+        double previous = -1;
+        for (const QJsonValue packet : Probe::run(clip, {"-show_packets"})["packets"].toArray()) {
+            const double pts = packet["pts_time"].toString().toDouble();
+            if (pts < 0) continue; // hidden before the cut
+            QVERIFY2(previous < 0 || pts - previous > 1.0 / 30 - 0.0001, qPrintable(QString::number(pts)));
+            previous = pts;
+        }
     }
 
     void differentSizesNeedReencoding() {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace SegmentRemuxer {
@@ -20,12 +21,24 @@ bool sameCoding(const AVCodecParameters* a, const AVCodecParameters* b) {
            (a->extradata_size == 0 || std::memcmp(a->extradata, b->extradata, a->extradata_size) == 0);
 }
 
+// Where the last frame went on the output's timeline; none before the first.
+struct Previous {
+    int64_t dts = std::numeric_limits<int64_t>::min(); // keeps decoding order strictly increasing
+    std::optional<int64_t> pts;
+};
+
 // Copies one range's packets onto the output's timeline. Packets stream through with one held back,
 // since a packet's stamps depend on the next: the frame shown at the range's start is restamped to
 // start there, and the last frame's duration is stretched to the range's end.
+//
+// Frames go on one grid of whole frame intervals from the clip's first frame, each within half an interval
+// of its own time. The cut and a range closed between two frames (a save) would otherwise put frames off
+// the grid of those before them; tools that time a video by its frame rate then guess a rate far off,
+// round frames onto one another's instants and reject the file.
 class RangeCopier {
 public:
-    RangeCopier(VideoInput& input, const CompositionRange& range, Mp4Output& output, bool firstRange)
+    RangeCopier(VideoInput& input, const CompositionRange& range, Mp4Output& output, bool firstRange,
+                int64_t interval)
         : m_input(input)
         , m_output(output)
         , m_timeBase(input.timeBase())
@@ -33,10 +46,10 @@ public:
         , m_end(ffmpeg::toTicks(range.start + range.duration, m_timeBase))
         , m_at(ffmpeg::toTicks(range.at, output.timeBase()))
         , m_outputEnd(ffmpeg::toTicks(range.at + range.duration, output.timeBase()))
-        , m_firstRange(firstRange) {}
+        , m_firstRange(firstRange)
+        , m_interval(interval) {}
 
-    // `lastDts` keeps decoding order strictly increasing across ranges.
-    Status copy(int64_t& lastDts) {
+    Status copy(Previous& previous) {
         if (m_start > 0) {
             if (int ret = m_input.seekBackward(m_start); ret < 0) return ffmpeg::failure(ret);
         }
@@ -58,14 +71,14 @@ public:
             }
             if (holding) {
                 if (held->pts < m_start && packet->pts > m_start) showFromStart(held.get());
-                if (Status written = write(held.get(), lastDts, LastOfRange::No); !written) return written;
+                if (Status written = write(held.get(), previous, LastOfRange::No); !written) return written;
             }
             std::swap(held, packet);
             holding = true;
         }
         if (!holding) return ffmpeg::failure("a segment holds no samples in its range");
         if (held->pts < m_start) showFromStart(held.get());
-        return write(held.get(), lastDts, LastOfRange::Yes);
+        return write(held.get(), previous, LastOfRange::Yes);
     }
 
 private:
@@ -81,20 +94,37 @@ private:
 
     enum class LastOfRange { No, Yes };
 
-    Status write(AVPacket* packet, int64_t& lastDts, LastOfRange last) {
+    // The grid point nearest to `pts` at least one interval after the previous frame.
+    int64_t onGrid(int64_t pts, const Previous& previous) const {
+        if (m_interval <= 0 || !previous.pts) return pts;
+        const int64_t steps = std::max<int64_t>(1, (pts - *previous.pts + m_interval / 2) / m_interval);
+        return *previous.pts + steps * m_interval;
+    }
+
+    int64_t hiddenOnGrid(int64_t pts) const {
+        if (m_interval <= 0) return pts;
+        const int64_t before = m_at - pts; // > 0
+        return m_at - (before + m_interval - 1) / m_interval * m_interval;
+    }
+
+    Status write(AVPacket* packet, Previous& previous, LastOfRange last) {
         // The edit list can hide samples before the clip's start only; later ranges cannot hide any.
         if (!m_firstRange && packet->pts < m_start)
             return ffmpeg::failure("a later segment does not start on a key frame");
         const AVRational outputTimeBase = m_output.timeBase();
-        const int64_t pts = av_rescale_q(packet->pts - m_start, m_timeBase, outputTimeBase) + m_at;
-        const int64_t dts = av_rescale_q(packet->dts - m_start, m_timeBase, outputTimeBase) + m_at;
-        if (dts <= lastDts) return ffmpeg::failure("the segments overlap in time");
-        lastDts = dts;
+        int64_t pts = av_rescale_q(packet->pts - m_start, m_timeBase, outputTimeBase) + m_at;
+        int64_t dts = av_rescale_q(packet->dts - m_start, m_timeBase, outputTimeBase) + m_at;
+        // Samples hidden before the cut go on the grid too, counted back from the clip's start: readers
+        // guess the frame rate from them as well. Reordered samples, which we never write, keep their times.
+        if (dts == pts) dts = pts = pts >= m_at ? onGrid(pts, previous) : hiddenOnGrid(pts);
+        if (dts <= previous.dts) return ffmpeg::failure("the segments overlap in time");
+        previous.dts = dts;
+        if (pts >= m_at) previous.pts = pts;
         packet->pts = pts;
         packet->dts = dts;
         // The last frame lasts until the range's end: a segment's end is its last sample's end.
         packet->duration = last == LastOfRange::Yes
-                               ? m_outputEnd - pts
+                               ? std::max<int64_t>(m_outputEnd - pts, 1)
                                : av_rescale_q(packet->duration, m_timeBase, outputTimeBase);
         packet->flags &= ~AV_PKT_FLAG_DISCARD;
         Status written = m_output.write(packet);
@@ -110,6 +140,7 @@ private:
     const int64_t m_at; // in the output's ticks, like m_outputEnd
     const int64_t m_outputEnd;
     const bool m_firstRange;
+    const int64_t m_interval; // in the output's ticks; 0 when not known
 };
 
 } // namespace
@@ -135,10 +166,12 @@ Status run(const Composition& composition, const QString& outputPath) {
         samples += avformat_index_get_entries_count(input.stream());
     if (Status begun = output.begin(samples); !begun) return begun;
 
-    int64_t lastDts = std::numeric_limits<int64_t>::min();
+    const MediaTime interval = composition.minimumFrameInterval;
+    const int64_t intervalTicks = interval.isValid() ? ffmpeg::toTicks(interval, output.timeBase()) : 0;
+    Previous previous;
     for (size_t k = 0; k < ranges.size(); ++k) {
-        if (Status copied = RangeCopier(inputs[k], ranges[k], output, k == 0).copy(lastDts); !copied)
-            return copied;
+        RangeCopier copier(inputs[k], ranges[k], output, k == 0, intervalTicks);
+        if (Status copied = copier.copy(previous); !copied) return copied;
     }
     return output.finish();
 }
