@@ -1,0 +1,349 @@
+#include "app/AppDelegate.h"
+
+#include "notch/ReplayModel.h"
+#include "platform/Logging.h"
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Runs `action` on the controller if it still exists; for callbacks handed to the panel, the recorder
+// and the scheduler.
+template <typename F> auto weakly(AppDelegate* self, F action) {
+    return [self = QPointer<AppDelegate>(self), action](auto&&... args) {
+        if (self) action(*self, std::forward<decltype(args)>(args)...);
+    };
+}
+
+QString formatSeconds(double seconds) {
+    return QString::number(seconds, 'f', seconds == std::floor(seconds) ? 0 : 1);
+}
+
+QString phaseName(const Phase& phase) {
+    switch (phase.kind()) {
+    case Phase::Kind::Working:
+        return QStringLiteral("working");
+    case Phase::Kind::Saved:
+        return QStringLiteral("saved");
+    case Phase::Kind::Copied:
+        return QStringLiteral("copied");
+    case Phase::Kind::HandedOff:
+        return QStringLiteral("handed off");
+    case Phase::Kind::Notice:
+        return QStringLiteral("notice");
+    case Phase::Kind::Failed:
+        return QStringLiteral("failed");
+    case Phase::Kind::Starting:
+        return QStringLiteral("starting");
+    case Phase::Kind::Live:
+        return QStringLiteral("live");
+    case Phase::Kind::Paused:
+        return QStringLiteral("paused");
+    }
+    return {};
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, DesktopShell& shell,
+                         Scheduler& scheduler, QObject* parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_makeRecorder(std::move(makeRecorder))
+    , m_shell(shell)
+    , m_scheduler(scheduler) {
+    m_bufferTimer.setInterval(fillIntervalMs);
+    connect(&m_bufferTimer, &QTimer::timeout, this, &AppDelegate::updateBufferFill);
+}
+
+AppDelegate::~AppDelegate() {
+    if (m_recorder) m_recorder->setOnStop(nullptr);
+}
+
+Recording& AppDelegate::recorder() {
+    if (!m_recorder) {
+        const Config config = currentConfig();
+        m_recorder = m_makeRecorder(config.buffer, config.fps, config.width);
+    }
+    return *m_recorder;
+}
+
+AppDelegate::Config AppDelegate::currentConfig() const {
+    return Config{Settings::bufferSeconds(), Settings::fps(), Settings::maxWidth()};
+}
+
+NotchActions AppDelegate::actions() {
+    NotchActions a;
+    a.save = weakly(this, [](AppDelegate& d) { d.saveReplay(); });
+    a.copy = weakly(this, [](AppDelegate& d) { d.copyClip(); });
+    a.handoff = weakly(this, [](AppDelegate& d) { d.sendToClaude(); });
+    a.openClip = weakly(this, [](AppDelegate& d) { d.openClip(); });
+    a.reveal = weakly(this, [](AppDelegate& d) { d.revealClip(); });
+    a.togglePause = weakly(this, [](AppDelegate& d) { d.togglePause(); });
+    // The settings window comes with the menu; until then the clips folder is the nearest thing.
+    a.openSettings = weakly(this, [](AppDelegate& d) { d.openFolder(); });
+    a.openPrivacySettings = weakly(this, [](AppDelegate& d) { d.openScreenRecordingSettings(); });
+    a.retry = weakly(this, [](AppDelegate& d) { d.startRecording(false); });
+    return a;
+}
+
+void AppDelegate::launch() {
+    refreshSaveOptions();
+    m_bufferTimer.start();
+    startRecording(true);
+}
+
+void AppDelegate::terminate() {
+    m_bufferTimer.stop();
+    m_backToLive.reset();
+    m_restart.reset();
+    recorder().setOnStop(nullptr);
+    recorder().discardAndWait();
+}
+
+void AppDelegate::updateBufferFill() {
+    if (!m_model.recording()) return;
+    const double b = recorder().bufferedSeconds();
+    const double shown = m_model.buffered();
+    if (std::abs(b - shown) >= 0.5 || ((b == 0) != (shown == 0))) m_model.setBuffered(b);
+}
+
+QString AppDelegate::failureText(const Error& error) const {
+    if (!m_shell.captureAllowed())
+        return QStringLiteral("Allow Ferrovane to record the screen, then try again.");
+    return error.localizedDescription();
+}
+
+void AppDelegate::startRecording(bool showWelcome) {
+    m_model.setPhase(Phase::starting());
+    m_model.setBufferLimit(recorder().bufferSeconds());
+    recorder().setOnStop([self = QPointer<AppDelegate>(this)](const Error& error) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, error] {
+                if (self) self->recordingStopped(error);
+            },
+            Qt::QueuedConnection);
+    });
+    std::shared_ptr<Recording> started = m_recorder;
+    started->start(weakly(this, [started, showWelcome](AppDelegate& d, const Status& status) {
+        if (d.m_recorder != started) return; // replaced while starting
+        if (!status) {
+            qCWarning(lcApp) << "recording did not start:" << status.error().description;
+            d.m_model.setRecording(false);
+            d.m_model.setPhase(Phase::failed(d.failureText(status.error())));
+            d.m_shell.peek(8);
+            return;
+        }
+        d.m_model.setRecording(true);
+        d.m_model.setPhase(Phase::live());
+        d.m_restartAttempts = 0;
+        if (showWelcome && !Settings::hasLaunchedBefore()) {
+            Settings::setValue(Settings::Keys::hasLaunched, true);
+            d.m_shell.peek(7);
+        }
+    }));
+}
+
+void AppDelegate::recordingStopped(const Error& error) {
+    if (m_userPaused || m_lockPaused) return;
+    qCWarning(lcApp) << "recording stopped:" << error.description << "after" << m_restartAttempts
+                     << "restarts";
+    m_model.setRecording(false);
+    if (m_restartAttempts >= maxRestarts) {
+        m_model.setPhase(Phase::failed(failureText(error)));
+        return;
+    }
+    ++m_restartAttempts;
+    m_restart = m_scheduler.after(restartDelay, weakly(this, [](AppDelegate& d) {
+                                      if (d.m_userPaused || d.m_lockPaused) return;
+                                      d.replaceRecorder();
+                                      d.startRecording(false);
+                                  }));
+}
+
+void AppDelegate::replaceRecorder() {
+    recorder();
+    std::shared_ptr<Recording> old = m_recorder;
+    old->setOnStop(nullptr);
+    const Config config = currentConfig();
+    m_recorder = m_makeRecorder(config.buffer, config.fps, config.width);
+    m_model.setRecording(false);
+    m_model.setBuffered(0);
+    // The old recorder lives until its buffer is deleted.
+    old->stop([old] { old->discard(); });
+}
+
+void AppDelegate::settingsChanged() {
+    refreshSaveOptions();
+    const Config config = currentConfig();
+    // The first comparison is against the recorder actually running, not the settings of this moment.
+    if (!m_runningConfig) {
+        const Recording& running = recorder();
+        m_runningConfig = Config{running.bufferSeconds(), running.fps(), running.maxWidth()};
+    }
+    if (config == *m_runningConfig) return;
+    m_runningConfig = config;
+    const bool paused = m_userPaused || m_lockPaused;
+    replaceRecorder();
+    m_model.setBufferLimit(config.buffer);
+    if (!paused) startRecording(false);
+}
+
+void AppDelegate::togglePause() {
+    if (!m_userPaused && !m_lockPaused) {
+        m_userPaused = true;
+        cancelBackToLive();
+        replaceRecorder();
+        m_model.setPhase(Phase::paused());
+    } else {
+        m_userPaused = false;
+        m_lockPaused = false;
+        startRecording(false);
+    }
+}
+
+void AppDelegate::screenLocked() {
+    if (!Settings::autoPauseOnLock() || !m_model.recording() || m_userPaused) return;
+    m_lockPaused = true;
+    cancelBackToLive();
+    replaceRecorder();
+    m_model.setPhase(Phase::paused());
+}
+
+void AppDelegate::screenUnlocked() {
+    if (!m_lockPaused || m_userPaused) return;
+    m_lockPaused = false;
+    startRecording(false);
+}
+
+void AppDelegate::cancelBackToLive() {
+    m_backToLive.reset();
+}
+
+void AppDelegate::saveReplay() {
+    if (m_model.phase().kind() == Phase::Kind::Working) return;
+    if (!m_model.recording()) {
+        m_shell.peek(5);
+        return;
+    }
+    cancelBackToLive();
+    const double seconds = std::min(recorder().bufferSeconds(), m_model.saveLength());
+    m_model.setPhase(Phase::working(QStringLiteral("Saving replay…")));
+    m_shell.flash();
+    m_shell.peek(3);
+    recorder().saveLast(
+        seconds, Settings::folder(), [self = QPointer<AppDelegate>(this)](const Result<QString>& result) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, result] {
+                    if (!self) return;
+                    AppDelegate& d = *self;
+                    if (!result) {
+                        d.m_model.setPhase(Phase::notice(result.error().localizedDescription()));
+                        d.m_shell.peek(4);
+                        d.returnToLive(5);
+                        return;
+                    }
+                    const QString clip = result.value();
+                    d.m_shell.makeThumbnail(
+                        clip, weakly(&d, [clip](AppDelegate& d, const QImage& image, double duration) {
+                            d.m_model.setLastClip(QUrl::fromLocalFile(clip));
+                            d.m_model.setLastThumbnail(image);
+                            d.m_model.setLastDuration(duration);
+                            d.m_model.setPhase(Phase::saved(QUrl::fromLocalFile(clip)));
+                            if (Settings::playSound()) d.m_shell.playSaveSound();
+                            d.m_shell.peek(6);
+                            d.returnToLive(12);
+                        }));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void AppDelegate::refreshSaveOptions() {
+    const double buffer = Settings::bufferSeconds();
+    const std::vector<double> options = Settings::saveOptions(buffer);
+    if (m_model.saveOptions() != options) m_model.setSaveOptions(options);
+    if (m_model.bufferLimit() != buffer) m_model.setBufferLimit(buffer);
+    if (std::find(options.begin(), options.end(), m_model.saveLength()) == options.end()) {
+        if (std::find(options.begin(), options.end(), 30.0) != options.end())
+            m_model.setSaveLength(30);
+        else
+            m_model.setSaveLength(options.empty() ? buffer : options.back());
+    }
+}
+
+void AppDelegate::returnToLive(double seconds) {
+    cancelBackToLive();
+    m_backToLive = m_scheduler.after(seconds, weakly(this, [](AppDelegate& d) {
+                                         if (d.m_model.recording()) d.m_model.setPhase(Phase::live());
+                                     }));
+}
+
+void AppDelegate::copyClip() {
+    const QUrl clip = m_model.lastClip();
+    if (clip.isEmpty()) return;
+    cancelBackToLive();
+    m_shell.copyFile(clip.toLocalFile());
+    m_model.setPhase(Phase::copied(clip));
+    m_shell.peek(4);
+    returnToLive(8);
+}
+
+void AppDelegate::openClip() {
+    const QUrl clip = m_model.lastClip();
+    if (!clip.isEmpty()) m_shell.openFile(clip.toLocalFile());
+}
+
+void AppDelegate::revealClip() {
+    const QUrl clip = m_model.lastClip();
+    if (clip.isEmpty())
+        openFolder();
+    else
+        m_shell.reveal(clip.toLocalFile());
+}
+
+void AppDelegate::openFolder() {
+    m_shell.openFolder(Settings::folder());
+}
+
+void AppDelegate::openScreenRecordingSettings() {
+    m_shell.openPrivacySettings();
+}
+
+void AppDelegate::sendToClaude() {
+    const QUrl clip = m_model.lastClip();
+    if (clip.isEmpty()) return;
+    cancelBackToLive();
+    m_model.setPhase(Phase::working(QStringLiteral("Pulling frames for Claude…")));
+    m_shell.handOff(clip.toLocalFile(), Settings::handoffFrames,
+                    weakly(this, [clip](AppDelegate& d, const Status& status) {
+                        if (status) {
+                            d.m_model.setPhase(Phase::handedOff(clip));
+                            d.m_shell.peek(6);
+                            d.returnToLive(12);
+                        } else {
+                            qCWarning(lcApp) << "handoff failed:" << status.error().description;
+                            d.m_model.setPhase(Phase::notice(QStringLiteral("Couldn't extract frames")));
+                            d.returnToLive(5);
+                        }
+                    }));
+}
+
+QString AppDelegate::statusText() const {
+    const QUrl clip = m_model.lastClip();
+    return QStringLiteral(
+               "phase: %1\nrecording: %2\nbuffered seconds: %3\nbuffer limit: %4\nsave length: %5\n"
+               "last clip: %6\n")
+        .arg(phaseName(m_model.phase()), m_model.recording() ? QStringLiteral("yes") : QStringLiteral("no"),
+             formatSeconds(m_model.buffered()), formatSeconds(m_model.bufferLimit()),
+             formatSeconds(m_model.saveLength()),
+             clip.isEmpty() ? QStringLiteral("none") : clip.toLocalFile());
+}

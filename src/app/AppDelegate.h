@@ -1,0 +1,93 @@
+#pragma once
+
+#include "app/DesktopShell.h"
+#include "app/Recording.h"
+#include "app/Scheduler.h"
+#include "notch/NotchActions.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ReplayModel;
+
+// The application controller: owns the recording lifecycle (start, restarts after the stream stops by
+// itself, rebuilds on settings changes, pauses by the user and on screen lock, the buffer's deletion at
+// quit) and the save flow and clip actions. Main thread only.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    using RecorderFactory =
+        std::function<std::unique_ptr<Recording>(double bufferSeconds, int fps, double maxWidth)>;
+
+    struct Config {
+        double buffer = 0;
+        int fps = 0;
+        double width = 0;
+        friend bool operator==(const Config&, const Config&) = default;
+    };
+
+    static constexpr int maxRestarts = 3;
+    static constexpr double restartDelay = 2.0;
+    static constexpr int fillIntervalMs = 500;
+
+    AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, DesktopShell& shell, Scheduler& scheduler,
+                QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The panel's nine callbacks, each holding the controller weakly.
+    NotchActions actions();
+    // Everything after the panel exists: save options, fill timer, first start with the welcome peek.
+    void launch();
+    // The way out: deletes the buffer (saves in progress finish first).
+    void terminate();
+
+    void startRecording(bool showWelcome);
+    void recordingStopped(const Error& error);
+    void replaceRecorder();
+    void settingsChanged();
+    void togglePause();
+    void screenLocked();
+    void screenUnlocked();
+    void updateBufferFill();
+
+    void saveReplay();
+    void refreshSaveOptions();
+    void returnToLive(double seconds);
+    void copyClip();
+    void openClip();
+    void revealClip();
+    void openFolder();
+    void openScreenRecordingSettings();
+    void sendToClaude();
+
+    // One `key: value` per line, for `ferrovane --status`.
+    QString statusText() const;
+
+    bool userPaused() const { return m_userPaused; }
+    bool lockPaused() const { return m_lockPaused; }
+    int restartAttempts() const { return m_restartAttempts; }
+    Recording& recorder();
+
+private:
+    Config currentConfig() const;
+    QString failureText(const Error& error) const;
+    void cancelBackToLive();
+
+    ReplayModel& m_model;
+    RecorderFactory m_makeRecorder;
+    DesktopShell& m_shell;
+    Scheduler& m_scheduler;
+    std::shared_ptr<Recording> m_recorder;
+    std::optional<Config> m_runningConfig;
+    QTimer m_bufferTimer;
+    std::unique_ptr<Scheduler::Pending> m_backToLive;
+    std::unique_ptr<Scheduler::Pending> m_restart;
+    int m_restartAttempts = 0;
+    bool m_userPaused = false;
+    bool m_lockPaused = false;
+};

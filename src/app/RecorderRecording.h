@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/Recording.h"
+
+#include <memory>
+
+class ReplayRecorder;
+struct MediaPlatform;
+
+// The application's recorder: a ReplayRecorder whose blocking start and stop run on the thread pool, with
+// results back on the main thread. The recorder outlives this handle until its buffer is deleted.
+class RecorderRecording final : public Recording {
+public:
+    RecorderRecording(double bufferSeconds, int fps, double maxWidth, const MediaPlatform& platform);
+    ~RecorderRecording() override;
+
+    double bufferSeconds() const override;
+    int fps() const override;
+    double maxWidth() const override;
+    void start(std::function<void(const Status&)> done) override;
+    void stop(Done done) override;
+    void discard() override;
+    void discardAndWait() override;
+    double bufferedSeconds() override;
+    void setOnStop(std::function<void(const Error&)> callback) override;
+    void saveLast(double seconds, const QString& folder,
+                  std::function<void(const Result<QString>&)> completion) override;
+
+private:
+    std::shared_ptr<ReplayRecorder> m_recorder;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QString>
+
+#include <functional>
+
+// What the application controller needs of a recorder. Every callback runs on the main thread, except
+// where said otherwise.
+class Recording {
+public:
+    using Done = std::function<void()>;
+    virtual ~Recording() = default;
+
+    virtual double bufferSeconds() const = 0;
+    virtual int fps() const = 0;
+    virtual double maxWidth() const = 0;
+    // Capture runs, or it failed and says why.
+    virtual void start(std::function<void(const Status&)> done) = 0;
+    // The stream has stopped and the open segment is closed.
+    virtual void stop(Done done) = 0;
+    // Deletes the buffer once no save reads it; returns at once.
+    virtual void discard() = 0;
+    // Deletes the buffer and waits until it is gone (saves in progress finish first). Quit only.
+    virtual void discardAndWait() = 0;
+    virtual double bufferedSeconds() = 0;
+    // The stream stopped by itself; any thread. Empty to stop listening.
+    virtual void setOnStop(std::function<void(const Error&)> callback) = 0;
+    // `completion` runs once, on any thread.
+    virtual void saveLast(double seconds, const QString& folder,
+                          std::function<void(const Result<QString>&)> completion) = 0;
+};

@@ -1,0 +1,421 @@
+#include "app/AppDelegate.h"
+#include "notch/ReplayModel.h"
+#include "settings/Settings.h"
+#include "support/Fakes.h"
+
+#include <QTest>
+
+#include <map>
+
+namespace {
+
+// What one recorder the controller made went through; outlives the recorder.
+struct RecorderLog {
+    double buffer = 0;
+    int fps = 0;
+    double width = 0;
+    std::function<void(const Status&)> pendingStart;
+    std::function<void(const Error&)> onStop;
+    bool stopped = false;
+    bool discarded = false;
+    std::vector<double> saves;
+    std::function<void(const Result<QString>&)> pendingSave;
+};
+
+class FakeRecording final : public Recording {
+public:
+    explicit FakeRecording(std::shared_ptr<RecorderLog> log)
+        : m_log(std::move(log)) {}
+    double bufferSeconds() const override { return m_log->buffer; }
+    int fps() const override { return m_log->fps; }
+    double maxWidth() const override { return m_log->width; }
+    void start(std::function<void(const Status&)> done) override { m_log->pendingStart = std::move(done); }
+    void stop(Done done) override {
+        m_log->stopped = true;
+        done();
+    }
+    void discard() override { m_log->discarded = true; }
+    void discardAndWait() override { m_log->discarded = true; }
+    double bufferedSeconds() override { return 12; }
+    void setOnStop(std::function<void(const Error&)> callback) override {
+        m_log->onStop = std::move(callback);
+    }
+    void saveLast(double seconds, const QString&,
+                  std::function<void(const Result<QString>&)> completion) override {
+        m_log->saves.push_back(seconds);
+        m_log->pendingSave = std::move(completion);
+    }
+
+private:
+    std::shared_ptr<RecorderLog> m_log;
+};
+
+// Time moved by hand; blocks run in the order they fall due.
+class FakeScheduler final : public Scheduler {
+public:
+    std::unique_ptr<Pending> after(double seconds, std::function<void()> block) override {
+        auto alive = std::make_shared<bool>(true);
+        m_blocks.emplace(m_now + seconds, std::pair{alive, std::move(block)});
+        struct Handle final : Pending {
+            std::shared_ptr<bool> alive;
+            ~Handle() override { *alive = false; }
+        };
+        auto handle = std::make_unique<Handle>();
+        handle->alive = alive;
+        return handle;
+    }
+    void advance(double seconds) {
+        const double until = m_now + seconds;
+        while (!m_blocks.empty() && m_blocks.begin()->first <= until + 1e-9) {
+            auto [due, entry] = *m_blocks.begin();
+            m_blocks.erase(m_blocks.begin());
+            m_now = due;
+            if (*entry.first) entry.second();
+        }
+        m_now = until;
+    }
+
+private:
+    double m_now = 0;
+    std::multimap<double, std::pair<std::shared_ptr<bool>, std::function<void()>>> m_blocks;
+};
+
+class FakeShell final : public DesktopShell {
+public:
+    void peek(double seconds) override { peeks.push_back(seconds); }
+    void flash() override { ++flashes; }
+    void reposition() override {}
+    bool captureAllowed() override { return true; }
+    void copyFile(const QString& path) override { copied = path; }
+    void openFile(const QString& path) override { opened = path; }
+    void reveal(const QString& path) override { revealed = path; }
+    void openFolder(const QString& path) override { folder = path; }
+    void openPrivacySettings() override {}
+    void playSaveSound() override { ++sounds; }
+    void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
+        done(QImage(8, 5, QImage::Format_RGB32), 10);
+    }
+    void handOff(const QString&, int frames, std::function<void(const Status&)> done) override {
+        handoffFrames = frames;
+        done(handoffResult);
+    }
+
+    std::vector<double> peeks;
+    int flashes = 0;
+    int sounds = 0;
+    int handoffFrames = 0;
+    Status handoffResult = Ok{};
+    QString copied, opened, revealed, folder;
+};
+
+const QString clip = QStringLiteral("/clips/replay-2026-12-06_10-00-00.mp4");
+
+struct Rig {
+    Rig() {
+        delegate = std::make_unique<AppDelegate>(
+            model,
+            [this](double buffer, int fps, double width) {
+                auto log = std::make_shared<RecorderLog>();
+                *log = RecorderLog{buffer, fps, width};
+                made.push_back(log);
+                return std::make_unique<FakeRecording>(log);
+            },
+            shell, scheduler);
+    }
+    RecorderLog& current() { return *made.back(); }
+    // Launches and completes the first start.
+    void live() {
+        delegate->launch();
+        current().pendingStart(Ok{});
+        QCOMPARE(model.phase(), Phase::live());
+    }
+    void stopStream() { current().onStop(platformError("The X server went away.")); }
+    void settle() { QCoreApplication::processEvents(); }
+
+    FakeSettings settings;
+    ReplayModel model;
+    FakeShell shell;
+    FakeScheduler scheduler;
+    std::vector<std::shared_ptr<RecorderLog>> made;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+} // namespace
+
+class TestAppDelegate : public QObject {
+    Q_OBJECT
+private slots:
+    void firstLaunchPeeksOnce() {
+        for (const bool first : {true, false}) {
+            Rig rig;
+            if (!first) Settings::setValue(Settings::Keys::hasLaunched, true);
+            rig.live();
+            QCOMPARE(rig.shell.peeks, first ? std::vector<double>{7} : std::vector<double>{});
+            QVERIFY(Settings::hasLaunchedBefore());
+        }
+    }
+
+    // Each stop restarts after 2 s with a fresh recorder; the fourth in a row without a start in between
+    // shows the failure, and a start that succeeds resets the count.
+    void restarts_data() {
+        QTest::addColumn<bool>("successInBetween");
+        QTest::addColumn<bool>("failedAtEnd");
+        QTest::newRow("four stops in a row") << false << true;
+        QTest::newRow("a start succeeds after the second") << true << false;
+    }
+    void restarts() {
+        QFETCH(bool, successInBetween);
+        QFETCH(bool, failedAtEnd);
+        Rig rig;
+        rig.live();
+        for (int stop = 1; stop <= 4; ++stop) {
+            const size_t before = rig.made.size();
+            rig.stopStream();
+            rig.settle();
+            QVERIFY(!rig.model.recording());
+            if (stop == 4) break;
+            rig.scheduler.advance(1.9);
+            QCOMPARE(rig.made.size(), before);
+            rig.scheduler.advance(0.1);
+            QCOMPARE(rig.made.size(), before + 1);
+            QVERIFY(rig.made[before - 1]->discarded);
+            if (successInBetween && stop == 2) rig.current().pendingStart(Ok{});
+        }
+        QCOMPARE(rig.model.phase() == Phase::failed("The X server went away."), failedAtEnd);
+        QCOMPARE(rig.delegate->restartAttempts(), failedAtEnd ? 3 : 2);
+    }
+
+    void stopWhilePausedChangesNothing() {
+        Rig rig;
+        rig.live();
+        rig.delegate->togglePause();
+        const size_t made = rig.made.size();
+        rig.delegate->recordingStopped(platformError("gone"));
+        rig.scheduler.advance(5);
+        QCOMPARE(rig.model.phase(), Phase::paused());
+        QCOMPARE(rig.made.size(), made);
+    }
+
+    // Only buffer length, frame rate and width rebuild the recorder, compared with the one running, so the
+    // first change after launch counts too; a paused controller gets a fresh recorder and stays paused.
+    void settingsChanges_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<bool>("rebuilt");
+        QTest::newRow("buffer") << Settings::Keys::buffer << QVariant(60) << false << true;
+        QTest::newRow("fps") << Settings::Keys::fps << QVariant(24) << false << true;
+        QTest::newRow("width") << Settings::Keys::maxWidth << QVariant(1280) << false << true;
+        QTest::newRow("sound") << Settings::Keys::sound << QVariant(false) << false << false;
+        QTest::newRow("auto-pause") << Settings::Keys::autoPause << QVariant(false) << false << false;
+        QTest::newRow("buffer while paused") << Settings::Keys::buffer << QVariant(60) << true << true;
+    }
+    void settingsChanges() {
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        QFETCH(bool, paused);
+        QFETCH(bool, rebuilt);
+        Rig rig;
+        QObject::connect(Settings::store(), &PreferencesStore::changed, rig.delegate.get(),
+                         &AppDelegate::settingsChanged);
+        rig.live();
+        if (paused) rig.delegate->togglePause();
+        const size_t made = rig.made.size();
+        Settings::setValue(key, value);
+        QCOMPARE(rig.made.size(), made + (rebuilt ? 1 : 0));
+        if (!rebuilt) return;
+        QCOMPARE(rig.current().fps, Settings::fps());
+        QCOMPARE(rig.current().buffer, Settings::bufferSeconds());
+        QCOMPARE(bool(rig.current().pendingStart), !paused);
+        QCOMPARE(rig.model.phase(), paused ? Phase::paused() : Phase::starting());
+    }
+
+    // Lock pauses a live recorder when auto-pause is on; unlock resumes only what the lock paused.
+    void lock_data() {
+        QTest::addColumn<bool>("autoPause");
+        QTest::addColumn<QString>("before"); // live, user paused, starting
+        QTest::addColumn<bool>("lockPauses");
+        QTest::addColumn<Phase>("afterUnlock");
+        QTest::newRow("live") << true << "live" << true << Phase::starting();
+        QTest::newRow("auto-pause off") << false << "live" << false << Phase::live();
+        QTest::newRow("user paused") << true << "user paused" << false << Phase::paused();
+        QTest::newRow("not recording yet") << true << "starting" << false << Phase::starting();
+    }
+    void lock() {
+        QFETCH(bool, autoPause);
+        QFETCH(QString, before);
+        QFETCH(bool, lockPauses);
+        QFETCH(Phase, afterUnlock);
+        Rig rig;
+        Settings::setValue(Settings::Keys::autoPause, autoPause);
+        rig.delegate->launch();
+        if (before != "starting") rig.current().pendingStart(Ok{});
+        if (before == "user paused") rig.delegate->togglePause();
+        const size_t made = rig.made.size();
+        rig.delegate->screenLocked();
+        QCOMPARE(rig.delegate->lockPaused(), lockPauses);
+        QCOMPARE(rig.made.size(), made + (lockPauses ? 1 : 0));
+        if (lockPauses) QVERIFY(rig.made[made - 1]->discarded);
+        rig.delegate->screenUnlocked();
+        QCOMPARE(rig.model.phase(), afterUnlock);
+        QCOMPARE(rig.delegate->userPaused(), before == "user paused");
+    }
+
+    void resumeWhileLockPausedClearsBoth() {
+        Rig rig;
+        rig.live();
+        rig.delegate->screenLocked();
+        rig.delegate->togglePause();
+        QVERIFY(!rig.delegate->userPaused() && !rig.delegate->lockPaused());
+        rig.current().pendingStart(Ok{});
+        QCOMPARE(rig.model.phase(), Phase::live());
+    }
+
+    // A save asks for min(buffer, chosen length); the result shows, sounds when asked to, and the phase
+    // returns to live 12 s later; a failure says why and returns after 5 s.
+    void save_data() {
+        QTest::addColumn<double>("saveLength");
+        QTest::addColumn<bool>("sound");
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<double>("asked");
+        QTest::newRow("chosen length") << 10.0 << true << false << 10.0;
+        QTest::newRow("buffer is shorter") << 60.0 << true << false << 30.0;
+        QTest::newRow("sound off") << 10.0 << false << false << 10.0;
+        QTest::newRow("failure") << 10.0 << true << true << 10.0;
+    }
+    void save() {
+        QFETCH(double, saveLength);
+        QFETCH(bool, sound);
+        QFETCH(bool, fails);
+        QFETCH(double, asked);
+        Rig rig;
+        Settings::setValue(Settings::Keys::sound, sound);
+        Settings::setValue(Settings::Keys::hasLaunched, true);
+        rig.live();
+        rig.model.setSaveLength(saveLength);
+        rig.delegate->saveReplay();
+        QCOMPARE(rig.model.phase(), Phase::working("Saving replay…"));
+        QCOMPARE(rig.shell.flashes, 1);
+        rig.delegate->saveReplay(); // ignored while working
+        QCOMPARE(rig.current().saves, std::vector<double>{asked});
+        if (fails)
+            rig.current().pendingSave(platformError("Could not save the replay: No space left on device"));
+        else
+            rig.current().pendingSave(clip);
+        rig.settle();
+        const Phase result = fails ? Phase::notice("Could not save the replay: No space left on device")
+                                   : Phase::saved(QUrl::fromLocalFile(clip));
+        QCOMPARE(rig.model.phase(), result);
+        QCOMPARE(rig.shell.sounds, sound && !fails ? 1 : 0);
+        QCOMPARE(rig.shell.peeks, (std::vector<double>{3, fails ? 4.0 : 6.0}));
+        QCOMPARE(rig.model.lastClip().isEmpty(), fails);
+        if (!fails) QCOMPARE(rig.model.lastDuration(), 10.0);
+        rig.scheduler.advance(fails ? 4.9 : 11.9);
+        QCOMPARE(rig.model.phase(), result);
+        rig.scheduler.advance(0.1);
+        QCOMPARE(rig.model.phase(), Phase::live());
+    }
+
+    void saveWhilePausedOnlyPeeks() {
+        Rig rig;
+        rig.live();
+        rig.delegate->togglePause();
+        rig.shell.peeks.clear();
+        rig.delegate->saveReplay();
+        QCOMPARE(rig.shell.peeks, std::vector<double>{5});
+        QCOMPARE(rig.model.phase(), Phase::paused());
+        QVERIFY(rig.current().saves.empty());
+    }
+
+    // A copy replaces the pending return: live 8 s after the copy. A stop before then keeps the result.
+    void copyAfterSave() {
+        Rig rig;
+        Settings::setValue(Settings::Keys::hasLaunched, true);
+        rig.live();
+        rig.delegate->saveReplay();
+        rig.current().pendingSave(clip);
+        rig.settle();
+        rig.scheduler.advance(10);
+        rig.delegate->copyClip();
+        QCOMPARE(rig.shell.copied, clip);
+        QCOMPARE(rig.model.phase(), Phase::copied(QUrl::fromLocalFile(clip)));
+        rig.scheduler.advance(7.9);
+        QCOMPARE(rig.model.phase(), Phase::copied(QUrl::fromLocalFile(clip)));
+        rig.scheduler.advance(0.1);
+        QCOMPARE(rig.model.phase(), Phase::live());
+
+        rig.delegate->copyClip();
+        rig.scheduler.advance(7);
+        rig.stopStream();
+        rig.settle();
+        rig.scheduler.advance(1.5); // the return is due, the restart not yet
+        QCOMPARE(rig.model.phase(), Phase::copied(QUrl::fromLocalFile(clip)));
+    }
+
+    void handoff_data() {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("frames written") << false;
+        QTest::newRow("frames fail") << true;
+    }
+    void handoff() {
+        QFETCH(bool, fails);
+        Rig rig;
+        rig.live();
+        rig.delegate->sendToClaude(); // no clip yet: nothing
+        QCOMPARE(rig.shell.handoffFrames, 0);
+        rig.model.setLastClip(QUrl::fromLocalFile(clip));
+        if (fails) rig.shell.handoffResult = platformError("No such file or directory");
+        rig.shell.peeks.clear();
+        rig.delegate->sendToClaude();
+        QCOMPARE(rig.shell.handoffFrames, 6);
+        QCOMPARE(rig.model.phase(), fails ? Phase::notice("Couldn't extract frames")
+                                          : Phase::handedOff(QUrl::fromLocalFile(clip)));
+        QCOMPARE(rig.shell.peeks, fails ? std::vector<double>{} : std::vector<double>{6});
+        rig.scheduler.advance(fails ? 5 : 12);
+        QCOMPARE(rig.model.phase(), Phase::live());
+    }
+
+    void saveOptionsFollowTheBuffer_data() {
+        QTest::addColumn<double>("buffer");
+        QTest::addColumn<double>("chosen");
+        QTest::addColumn<double>("result");
+        QTest::newRow("120 to 30 with 60 chosen") << 30.0 << 60.0 << 30.0;
+        QTest::newRow("to 20: the largest") << 20.0 << 60.0 << 20.0;
+        QTest::newRow("a length still offered stays") << 300.0 << 60.0 << 60.0;
+    }
+    void saveOptionsFollowTheBuffer() {
+        QFETCH(double, buffer);
+        QFETCH(double, chosen);
+        QFETCH(double, result);
+        Rig rig;
+        Settings::setValue(Settings::Keys::buffer, 120);
+        rig.delegate->refreshSaveOptions();
+        rig.model.setSaveLength(chosen);
+        Settings::setValue(Settings::Keys::buffer, buffer);
+        rig.delegate->refreshSaveOptions();
+        QCOMPARE(rig.model.saveLength(), result);
+        QCOMPARE(rig.model.bufferLimit(), buffer);
+    }
+
+    void revealWithoutClipOpensTheFolder() {
+        Rig rig;
+        rig.delegate->revealClip();
+        QCOMPARE(rig.shell.folder, Settings::folder());
+        rig.model.setLastClip(QUrl::fromLocalFile(clip));
+        rig.delegate->revealClip();
+        QCOMPARE(rig.shell.revealed, clip);
+    }
+
+    void status() {
+        Rig rig;
+        Settings::setValue(Settings::Keys::hasLaunched, true);
+        rig.live();
+        rig.delegate->updateBufferFill();
+        QCOMPARE(rig.delegate->statusText(),
+                 QStringLiteral("phase: live\nrecording: yes\nbuffered seconds: 12\n"
+                                "buffer limit: 30\nsave length: 30\nlast clip: none\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
