@@ -17,3 +17,9 @@ void prepareWindowSystem();
 // The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
 // compositing manager. Call once the QGuiApplication exists.
 std::unique_ptr<Screens> createScreens();
+
+class ScreenLockMonitor;
+
+// The session's lock and unlock, from whichever desktop and logind sources exist; without a bus, a
+// monitor that never reports. Call once the QCoreApplication exists.
+std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor();
