@@ -19,7 +19,12 @@ void prepareWindowSystem();
 std::unique_ptr<Screens> createScreens();
 
 class ScreenLockMonitor;
+class ControlChannel;
 
 // The session's lock and unlock, from whichever desktop and logind sources exist; without a bus, a
 // monitor that never reports. Call once the QCoreApplication exists.
 std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor();
+
+// The per-user session-bus service that keeps one instance running and carries other launches'
+// commands to it. Call once the QCoreApplication exists.
+std::unique_ptr<ControlChannel> createControlChannel();
