@@ -17,3 +17,14 @@ void prepareWindowSystem();
 // The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
 // compositing manager. Call once the QGuiApplication exists.
 std::unique_ptr<Screens> createScreens();
+
+class ScreenLockMonitor;
+class ControlChannel;
+
+// The session's lock and unlock, from whichever desktop and logind sources exist; without a bus, a
+// monitor that never reports. Call once the QCoreApplication exists.
+std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor();
+
+// The per-user session-bus service that keeps one instance running and carries other launches'
+// commands to it. Call once the QCoreApplication exists.
+std::unique_ptr<ControlChannel> createControlChannel();

@@ -66,3 +66,15 @@ std::unique_ptr<Screens> createScreens() {
 #endif
     return std::make_unique<QtScreens>(std::move(probes));
 }
+
+#include "platform/linux/dbus/DBusControlChannel.h"
+#include "platform/linux/dbus/DBusScreenLockMonitor.h"
+
+std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor() {
+    return std::make_unique<DBusScreenLockMonitor>(
+        QDBusConnection::sessionBus(), QDBusConnection::systemBus(), qEnvironmentVariable("XDG_SESSION_ID"));
+}
+
+std::unique_ptr<ControlChannel> createControlChannel() {
+    return std::make_unique<DBusControlChannel>(QDBusConnection::sessionBus());
+}

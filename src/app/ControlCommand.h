@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/ControlChannel.h"
+
+#include <QStringList>
+
+#include <optional>
+
+// The command-line options that act on the running instance instead of starting one: --save,
+// --toggle-pause, --status and --quit. The first of them among the arguments counts; none when the
+// arguments hold none.
+std::optional<ControlCommand> controlCommandIn(const QStringList& arguments);
+
+// Sends the command and reports like a command-line tool: 0 once the instance has taken it (--status
+// prints the instance's text on stdout), 1 with the reason on stderr when it could not be delivered.
+int runControlCommand(ControlCommand command, ControlChannel& channel);

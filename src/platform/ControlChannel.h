@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QString>
+
+#include <functional>
+
+// What another launch can ask of the running instance.
+enum class ControlCommand { Save, TogglePause, Status, Quit, Peek };
+
+// What the running instance does when asked, on the main thread. The caller is answered before any of
+// these runs, except status, whose text is the answer: one "key: value" per line.
+struct ControlHandlers {
+    std::function<void()> save;
+    std::function<void()> togglePause;
+    std::function<void()> quit;
+    std::function<void()> peek;
+    std::function<QString()> status;
+};
+
+enum class ClaimOutcome {
+    Claimed,
+    AlreadyRunning,
+    // No way to reach other launches: run alone, unreachable.
+    NoBus,
+};
+
+// One running instance per user session, and the way later launches reach it.
+class ControlChannel {
+public:
+    virtual ~ControlChannel() = default;
+
+    // Becomes the running instance unless one already is; of launches racing each other exactly one
+    // wins. The claim lasts as long as the channel. Main thread only.
+    virtual ClaimOutcome claim(ControlHandlers handlers) = 0;
+
+    // Asks the running instance and waits for its answer (the status text; empty for the other
+    // commands). Fails with "Ferrovane is not running." when there is none to ask.
+    virtual Result<QString> send(ControlCommand command) = 0;
+};

@@ -1,0 +1,3 @@
+#include "platform/linux/dbus/DBusLogging.h"
+
+Q_LOGGING_CATEGORY(lcDbus, "ferrovane.dbus", QtCriticalMsg)
