@@ -28,3 +28,11 @@ std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor();
 // The per-user session-bus service that keeps one instance running and carries other launches'
 // commands to it. Call once the QCoreApplication exists.
 std::unique_ptr<ControlChannel> createControlChannel();
+
+class Workspace;
+class SoundPlayer;
+
+// Default applications and the file manager. Call once the QGuiApplication exists.
+std::unique_ptr<Workspace> createWorkspace();
+// The desktop's event sounds.
+std::unique_ptr<SoundPlayer> createSoundPlayer();

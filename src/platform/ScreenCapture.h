@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "platform/PixelBuffer.h"
 #include "platform/MediaTime.h"
+#include "platform/PixelBuffer.h"
 
 #include <QString>
 

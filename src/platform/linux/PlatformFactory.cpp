@@ -78,3 +78,14 @@ std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor() {
 std::unique_ptr<ControlChannel> createControlChannel() {
     return std::make_unique<DBusControlChannel>(QDBusConnection::sessionBus());
 }
+
+#include "platform/linux/CanberraSoundPlayer.h"
+#include "platform/linux/DesktopWorkspace.h"
+
+std::unique_ptr<Workspace> createWorkspace() {
+    return std::make_unique<DesktopWorkspace>();
+}
+
+std::unique_ptr<SoundPlayer> createSoundPlayer() {
+    return std::make_unique<CanberraSoundPlayer>();
+}

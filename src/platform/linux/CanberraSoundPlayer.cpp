@@ -1,0 +1,30 @@
+#include "platform/linux/CanberraSoundPlayer.h"
+
+#include "platform/Logging.h"
+
+#include <canberra.h>
+
+CanberraSoundPlayer::CanberraSoundPlayer() {
+    if (int error = ca_context_create(&m_context); error != CA_SUCCESS) {
+        qCWarning(lcApp) << "no sound:" << ca_strerror(error);
+        m_context = nullptr;
+        return;
+    }
+    ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "Ferrovane", CA_PROP_APPLICATION_ID,
+                            "io.github.ferrovane.Ferrovane", nullptr);
+}
+
+CanberraSoundPlayer::~CanberraSoundPlayer() {
+    if (m_context) ca_context_destroy(m_context);
+}
+
+void CanberraSoundPlayer::playSaveSound() {
+    if (!m_context) return;
+    // Plays asynchronously; the call returns once the sound is queued.
+    int error = ca_context_play(m_context, 0, CA_PROP_EVENT_ID, "screen-capture", CA_PROP_EVENT_DESCRIPTION,
+                                "Replay saved", nullptr);
+    if (error == CA_ERROR_NOTFOUND)
+        error = ca_context_play(m_context, 0, CA_PROP_EVENT_ID, "complete", CA_PROP_EVENT_DESCRIPTION,
+                                "Replay saved", nullptr);
+    if (error != CA_SUCCESS) qCDebug(lcApp) << "save sound not played:" << ca_strerror(error);
+}
