@@ -17,3 +17,8 @@ void prepareWindowSystem();
 // The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
 // compositing manager. Call once the QGuiApplication exists.
 std::unique_ptr<Screens> createScreens();
+
+#include "platform/Pasteboard.h"
+
+// The system clipboard. Call once the QGuiApplication exists; use on the main thread only.
+std::unique_ptr<Pasteboard> createPasteboard();

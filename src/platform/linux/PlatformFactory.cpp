@@ -66,3 +66,9 @@ std::unique_ptr<Screens> createScreens() {
 #endif
     return std::make_unique<QtScreens>(std::move(probes));
 }
+
+#include "platform/linux/QtPasteboard.h"
+
+std::unique_ptr<Pasteboard> createPasteboard() {
+    return std::make_unique<QtPasteboard>();
+}
