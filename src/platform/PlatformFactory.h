@@ -36,3 +36,8 @@ class SoundPlayer;
 std::unique_ptr<Workspace> createWorkspace();
 // The desktop's event sounds.
 std::unique_ptr<SoundPlayer> createSoundPlayer();
+
+class Pasteboard;
+
+// The system clipboard. Call once the QGuiApplication exists; use on the main thread only.
+std::unique_ptr<Pasteboard> createPasteboard();

@@ -116,7 +116,9 @@ struct Rig {
             model,
             [this](double buffer, int fps, double width) {
                 auto log = std::make_shared<RecorderLog>();
-                *log = RecorderLog{buffer, fps, width};
+                log->buffer = buffer;
+                log->fps = fps;
+                log->width = width;
                 made.push_back(log);
                 return std::make_unique<FakeRecording>(log);
             },

@@ -89,3 +89,9 @@ std::unique_ptr<Workspace> createWorkspace() {
 std::unique_ptr<SoundPlayer> createSoundPlayer() {
     return std::make_unique<CanberraSoundPlayer>();
 }
+
+#include "platform/linux/QtPasteboard.h"
+
+std::unique_ptr<Pasteboard> createPasteboard() {
+    return std::make_unique<QtPasteboard>();
+}
