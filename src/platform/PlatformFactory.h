@@ -17,3 +17,9 @@ void prepareWindowSystem();
 // The session's screens backend: Qt's screens, and on X11 a private connection for the pointer and the
 // compositing manager. Call once the QGuiApplication exists.
 std::unique_ptr<Screens> createScreens();
+
+#include "platform/GlobalShortcut.h"
+
+// The session's way to watch the keyboard for a shortcut: X11 passive grabs; elsewhere a backend whose
+// registration fails with the reason.
+std::unique_ptr<GlobalShortcut> createGlobalShortcut();
