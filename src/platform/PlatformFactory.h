@@ -41,3 +41,9 @@ class Pasteboard;
 
 // The system clipboard. Call once the QGuiApplication exists; use on the main thread only.
 std::unique_ptr<Pasteboard> createPasteboard();
+
+class GlobalShortcut;
+
+// The session's way to watch the keyboard for a shortcut: X11 passive grabs; elsewhere a backend whose
+// registration fails with the reason.
+std::unique_ptr<GlobalShortcut> createGlobalShortcut();

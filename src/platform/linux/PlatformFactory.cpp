@@ -95,3 +95,40 @@ std::unique_ptr<SoundPlayer> createSoundPlayer() {
 std::unique_ptr<Pasteboard> createPasteboard() {
     return std::make_unique<QtPasteboard>();
 }
+
+#ifdef FERROVANE_WITH_X11
+#include "platform/linux/x11/XcbGlobalShortcut.h"
+#endif
+
+namespace {
+
+// Stands in when the session offers no way to watch the keyboard; the rest of the application runs.
+class NullGlobalShortcut final : public GlobalShortcut {
+public:
+    explicit NullGlobalShortcut(QString message)
+        : m_message(std::move(message)) {}
+
+    Status registerShortcut(QKeyCombination, Handler) override { return platformError(m_message); }
+
+private:
+    QString m_message;
+};
+
+} // namespace
+
+std::unique_ptr<GlobalShortcut> createGlobalShortcut() {
+    const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
+    if (forced == "null")
+        return std::make_unique<NullGlobalShortcut>(QStringLiteral("The global shortcut is turned off."));
+    // Xwayland hands keys to X clients only while one of its windows has the focus: a grab there would
+    // succeed and stay silent nearly always.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && forced != "x11")
+        return std::make_unique<NullGlobalShortcut>(
+            QStringLiteral("Global shortcuts on Wayland are not supported yet. Log in to an X11 session."));
+#ifdef FERROVANE_WITH_X11
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || forced == "x11")
+        return std::make_unique<XcbGlobalShortcut>(qEnvironmentVariable("DISPLAY"));
+#endif
+    return std::make_unique<NullGlobalShortcut>(
+        QStringLiteral("No X display to watch the keyboard on (DISPLAY is not set)."));
+}
