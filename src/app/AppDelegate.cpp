@@ -315,7 +315,7 @@ void AppDelegate::openFolder() {
 }
 
 void AppDelegate::openScreenRecordingSettings() {
-    m_shell.openPrivacySettings();
+    if (!m_shell.openPrivacySettings()) startRecording(false);
 }
 
 void AppDelegate::sendToClaude() {

@@ -65,6 +65,10 @@ public:
     void openScreenRecordingSettings();
     void sendToClaude();
 
+    void repositionNotch() { m_shell.reposition(); }
+    // A plain second launch shows this one's panel for a few seconds.
+    void peekForSecondLaunch() { m_shell.peek(4); }
+
     // One `key: value` per line, for `ferrovane --status`.
     QString statusText() const;
 

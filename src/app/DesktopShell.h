@@ -25,7 +25,8 @@ public:
     virtual void openFile(const QString& path) = 0;
     virtual void reveal(const QString& path) = 0;
     virtual void openFolder(const QString& path) = 0;
-    virtual void openPrivacySettings() = 0;
+    // False where there is nothing to grant: the controller then tries to record again.
+    virtual bool openPrivacySettings() = 0;
     virtual void playSaveSound() = 0;
 
     // A frame near the clip's end and its length; a null image and 0 when unreadable.

@@ -1,12 +1,29 @@
+#include "app/AppDelegate.h"
+#include "app/AppShell.h"
+#include "app/ControlCommand.h"
 #include "app/HeadlessRecorder.h"
+#include "app/HotKey.h"
+#include "app/QtScheduler.h"
+#include "app/RecorderRecording.h"
 #include "app/SignalWatcher.h"
+#include "notch/NotchController.h"
+#include "notch/ReplayModel.h"
+#include "platform/ControlChannel.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/Logging.h"
+#include "platform/Pasteboard.h"
 #include "platform/PlatformFactory.h"
+#include "platform/ScreenLockMonitor.h"
+#include "platform/SoundPlayer.h"
+#include "platform/Workspace.h"
 #include "recorder/PartialClip.h"
 #include "recorder/ReplayRecorder.h"
 #include "settings/Settings.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
+#include <QScreen>
 #include <QStringList>
 
 #include <csignal>
@@ -43,9 +60,106 @@ int runHeadless(int argc, char** argv) {
     return exitCode;
 }
 
+// Follows every screen's geometry as well as screens coming and going.
+void watchScreens(QGuiApplication& app, AppDelegate& delegate) {
+    auto reposition = [&delegate] {
+        QMetaObject::invokeMethod(
+            &delegate, [&delegate] { delegate.repositionNotch(); }, Qt::QueuedConnection);
+    };
+    auto watch = [&app, reposition](QScreen* screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, &app, reposition);
+        QObject::connect(screen, &QScreen::availableGeometryChanged, &app, reposition);
+    };
+    for (QScreen* screen : app.screens())
+        watch(screen);
+    QObject::connect(&app, &QGuiApplication::screenAdded, &app, [watch, reposition](QScreen* screen) {
+        watch(screen);
+        reposition();
+    });
+    QObject::connect(&app, &QGuiApplication::screenRemoved, &app, reposition);
+    QObject::connect(&app, &QGuiApplication::primaryScreenChanged, &app, reposition);
+}
+
+int runDesktop(int argc, char** argv) {
+    prepareWindowSystem();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ferrovane"));
+    // A panel and a tray icon only: closing a window never ends the application.
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::unique_ptr<PreferencesStore> store = createPreferencesStore();
+    Settings::useStore(store.get());
+    Settings::registerDefaults();
+
+    // One instance per user: a second launch shows the running one's panel and leaves.
+    std::unique_ptr<ControlChannel> control = createControlChannel();
+    QPointer<AppDelegate> delegate; // commands may arrive before it exists; they are dropped then
+    auto onDelegate = [&delegate](void (AppDelegate::*method)()) {
+        return [&delegate, method] {
+            if (delegate) (delegate->*method)();
+        };
+    };
+    const ClaimOutcome claim = control->claim(ControlHandlers{
+        .save = onDelegate(&AppDelegate::saveReplay),
+        .togglePause = onDelegate(&AppDelegate::togglePause),
+        .quit = [] { QCoreApplication::quit(); },
+        .peek = onDelegate(&AppDelegate::peekForSecondLaunch),
+        .status = [&] { return delegate ? delegate->statusText() : QStringLiteral("phase: starting\n"); },
+    });
+    if (claim == ClaimOutcome::AlreadyRunning) return control->send(ControlCommand::Peek) ? 0 : 1;
+
+    ReplayRecorder::removeStaleBuffers();
+    PartialClip::removeLeftovers(Settings::folder());
+
+    const MediaPlatform platform = createMediaPlatform();
+    ReplayModel model;
+    QtScheduler scheduler;
+    AppShell shell(platform.assets, createPasteboard(), createWorkspace(), createSoundPlayer());
+    AppDelegate controller(
+        model,
+        [platform](double buffer, int fps, double width) {
+            return std::make_unique<RecorderRecording>(buffer, fps, width, platform);
+        },
+        shell, scheduler);
+    delegate = &controller;
+    controller.refreshSaveOptions();
+    std::unique_ptr<Screens> screens = createScreens();
+    NotchController notch(model, controller.actions(), *screens, *platform.clock);
+    shell.setNotch(&notch);
+    // Ctrl+Alt+R; the press is handled on the next turn of the loop, like any other save request.
+    HotKey hotKey(
+        Qt::Key_R, Qt::ControlModifier | Qt::AltModifier,
+        [&controller] {
+            QMetaObject::invokeMethod(&controller, &AppDelegate::saveReplay, Qt::QueuedConnection);
+        },
+        createGlobalShortcut());
+
+    watchScreens(app, controller);
+    QObject::connect(store.get(), &PreferencesStore::changed, &controller, &AppDelegate::settingsChanged,
+                     Qt::QueuedConnection);
+    std::unique_ptr<ScreenLockMonitor> lock = createScreenLockMonitor();
+    QObject::connect(lock.get(), &ScreenLockMonitor::locked, &controller, &AppDelegate::screenLocked);
+    QObject::connect(lock.get(), &ScreenLockMonitor::unlocked, &controller, &AppDelegate::screenUnlocked);
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
+    QObject::connect(&watcher, &SignalWatcher::received, &controller, [&controller](int number) {
+        if (number == SIGUSR1)
+            controller.saveReplay();
+        else
+            QCoreApplication::quit();
+    });
+    // The session ending (log out, shut down) quits like anything else, so the buffer goes with it.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [] { QCoreApplication::quit(); });
+
+    controller.launch();
+    app.exec();
+    controller.terminate();
+    return 0;
+}
+
 void printUsage() {
-    std::fputs("Usage: ferrovane --headless\n"
-               "  Records the main display into a rolling buffer until SIGINT or SIGTERM.\n"
+    std::fputs("Usage: ferrovane [--save | --toggle-pause | --status | --quit | --headless [--stats]]\n"
+               "  Without options, starts Ferrovane: the panel at the top of the screen, Ctrl+Alt+R saves.\n"
+               "  --save, --toggle-pause, --status and --quit act on the running instance.\n"
+               "  --headless records the main display into a rolling buffer until SIGINT or SIGTERM;\n"
                "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n"
                "  --stats prints frame and segment counters on stderr when it stops.\n",
                stdout);
@@ -67,7 +181,10 @@ int main(int argc, char** argv) {
         printUsage();
         return 0;
     }
+    if (const std::optional<ControlCommand> command = controlCommandIn(arguments)) {
+        QCoreApplication app(argc, argv); // no display needed to talk to the running instance
+        return runControlCommand(*command, *createControlChannel());
+    }
     if (arguments.contains(QStringLiteral("--headless"))) return runHeadless(argc, argv);
-    std::fputs("ferrovane: the desktop interface is not built yet; use --headless.\n", stderr);
-    return 2;
+    return runDesktop(argc, argv);
 }

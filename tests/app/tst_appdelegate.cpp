@@ -90,7 +90,7 @@ public:
     void openFile(const QString& path) override { opened = path; }
     void reveal(const QString& path) override { revealed = path; }
     void openFolder(const QString& path) override { folder = path; }
-    void openPrivacySettings() override {}
+    bool openPrivacySettings() override { return false; }
     void playSaveSound() override { ++sounds; }
     void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
         done(QImage(8, 5, QImage::Format_RGB32), 10);

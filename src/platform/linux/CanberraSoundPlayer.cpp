@@ -2,9 +2,20 @@
 
 #include "platform/Logging.h"
 
+#include <alsa/asoundlib.h>
 #include <canberra.h>
 
+#include <cstdarg>
+
+namespace {
+
+// ALSA prints its own errors on stderr (no sound card, no default device); canberra's result says enough.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+} // namespace
+
 CanberraSoundPlayer::CanberraSoundPlayer() {
+    snd_lib_error_set_handler(&quietAlsa);
     if (int error = ca_context_create(&m_context); error != CA_SUCCESS) {
         qCWarning(lcApp) << "no sound:" << ca_strerror(error);
         m_context = nullptr;

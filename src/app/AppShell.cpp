@@ -1,0 +1,79 @@
+#include "app/AppShell.h"
+
+#include "clips/AgentHandoff.h"
+#include "clips/Thumbnailer.h"
+#include "notch/NotchController.h"
+#include "platform/MediaAssets.h"
+#include "platform/Pasteboard.h"
+#include "platform/SoundPlayer.h"
+#include "platform/Workspace.h"
+
+#include <QCoreApplication>
+
+AppShell::AppShell(std::shared_ptr<MediaAssets> assets, std::unique_ptr<Pasteboard> pasteboard,
+                   std::unique_ptr<Workspace> workspace, std::unique_ptr<SoundPlayer> sound)
+    : m_assets(std::move(assets))
+    , m_pasteboard(std::move(pasteboard))
+    , m_workspace(std::move(workspace))
+    , m_sound(std::move(sound)) {}
+
+AppShell::~AppShell() = default;
+
+void AppShell::setNotch(NotchController* notch) {
+    m_notch = notch;
+}
+
+void AppShell::peek(double seconds) {
+    if (m_notch) m_notch->peek(seconds);
+}
+
+void AppShell::flash() {
+    if (m_notch) m_notch->flash();
+}
+
+void AppShell::reposition() {
+    if (m_notch) m_notch->reposition();
+}
+
+bool AppShell::captureAllowed() {
+    // X11 asks no permission: a display connection that works may be captured.
+    return true;
+}
+
+void AppShell::copyFile(const QString& path) {
+    m_pasteboard->setFile(path);
+}
+
+void AppShell::openFile(const QString& path) {
+    m_workspace->openFile(path);
+}
+
+void AppShell::reveal(const QString& path) {
+    m_workspace->reveal(path);
+}
+
+void AppShell::openFolder(const QString& path) {
+    m_workspace->openFolder(path);
+}
+
+bool AppShell::openPrivacySettings() {
+    // Nothing to grant on X11.
+    return false;
+}
+
+void AppShell::playSaveSound() {
+    m_sound->playSaveSound();
+}
+
+void AppShell::makeThumbnail(const QString& clip, std::function<void(const QImage&, double)> done) {
+    Thumbnailer::makeAsync(m_assets, clip).then(qApp, [done = std::move(done)](const Thumbnail& thumbnail) {
+        done(thumbnail.image, thumbnail.duration);
+    });
+}
+
+void AppShell::handOff(const QString& clip, int frameCount, std::function<void(const Status&)> done) {
+    AgentHandoff::prepare(m_assets, *m_pasteboard, clip, frameCount)
+        .then(qApp, [done = std::move(done)](const Result<QString>& prompt) {
+            done(prompt ? Status(Ok{}) : Status(prompt.error()));
+        });
+}

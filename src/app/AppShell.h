@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/DesktopShell.h"
+
+#include <QPointer>
+
+#include <memory>
+
+class MediaAssets;
+class NotchController;
+class Pasteboard;
+class SoundPlayer;
+class Workspace;
+
+// The desktop around the controller on Linux: the notch panel (none when headless), the clipboard, the
+// file manager, the theme's sounds and the clip tools on the thread pool.
+class AppShell final : public DesktopShell {
+public:
+    AppShell(std::shared_ptr<MediaAssets> assets, std::unique_ptr<Pasteboard> pasteboard,
+             std::unique_ptr<Workspace> workspace, std::unique_ptr<SoundPlayer> sound);
+    ~AppShell() override;
+
+    void setNotch(NotchController* notch);
+
+    void peek(double seconds) override;
+    void flash() override;
+    void reposition() override;
+    bool captureAllowed() override;
+    void copyFile(const QString& path) override;
+    void openFile(const QString& path) override;
+    void reveal(const QString& path) override;
+    void openFolder(const QString& path) override;
+    bool openPrivacySettings() override;
+    void playSaveSound() override;
+    void makeThumbnail(const QString& clip, std::function<void(const QImage&, double)> done) override;
+    void handOff(const QString& clip, int frameCount, std::function<void(const Status&)> done) override;
+
+private:
+    std::shared_ptr<MediaAssets> m_assets;
+    std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<SoundPlayer> m_sound;
+    QPointer<NotchController> m_notch;
+};
