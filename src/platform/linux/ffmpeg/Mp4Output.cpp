@@ -35,9 +35,16 @@ Result<Mp4Output> Mp4Output::create(const QString& path) {
     return Mp4Output(std::move(format));
 }
 
+namespace {
+
+// The muxer refused the clip's one track: said in the words the save failure uses.
+constexpr const char* noTrack = "could not create a video track";
+
+} // namespace
+
 Status Mp4Output::addVideoStream(const AVCodecParameters* parameters, AVRational timeBase) {
     AVStream* stream = avformat_new_stream(m_format.get(), nullptr);
-    if (!stream) return ffmpeg::failure(AVERROR(ENOMEM));
+    if (!stream) return ffmpeg::failure(noTrack);
     if (int ret = avcodec_parameters_copy(stream->codecpar, parameters); ret < 0) return ffmpeg::failure(ret);
     // The source's tag may belong to another container; the muxer picks the MP4 one (avc1).
     stream->codecpar->codec_tag = 0;
@@ -47,7 +54,7 @@ Status Mp4Output::addVideoStream(const AVCodecParameters* parameters, AVRational
 
 Status Mp4Output::addVideoStream(const AVCodecContext* encoder) {
     AVStream* stream = avformat_new_stream(m_format.get(), nullptr);
-    if (!stream) return ffmpeg::failure(AVERROR(ENOMEM));
+    if (!stream) return ffmpeg::failure(noTrack);
     if (int ret = avcodec_parameters_from_context(stream->codecpar, encoder); ret < 0)
         return ffmpeg::failure(ret);
     stream->time_base = refined(encoder->time_base);

@@ -27,7 +27,8 @@ constexpr const char* preset = "veryfast";
 
 Result<ffmpeg::CodecContextPtr> openEncoder(int width, int height, AVRational frameRate) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) return ffmpeg::failure(AVERROR_ENCODER_NOT_FOUND);
+    // No H.264 encoder: the fallback has nothing to encode with.
+    if (!codec) return ffmpeg::failure("export preset unavailable");
     ffmpeg::CodecContextPtr context(avcodec_alloc_context3(codec));
     if (!context) return ffmpeg::failure(AVERROR(ENOMEM));
     // 4:2:0 needs even dimensions.
