@@ -5,7 +5,7 @@
 
 namespace ClipMovies {
 
-QString make(const QString& path, int frames, int fps, QSize size) {
+QString make(const QString& path, int frames, int fps, QSize size, int keyInterval) {
     // The stripes are drawn on a canvas whose width is a multiple of their count, then scaled.
     const QSize canvas = size.width() % CodedFrames::bits == 0 ? size : QSize(384, 240);
     const QString source = QString::asprintf(
@@ -15,30 +15,8 @@ QString make(const QString& path, int frames, int fps, QSize size) {
         CodedFrames::bits - 1, size.width(), size.height());
     return Probe::ffmpeg(
         QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(frames)} +
-        QString("-c:v libx264 -preset veryfast -profile:v high -bf 0 -g 30 -sc_threshold 0").split(' ') +
-        QStringList{path});
-}
-
-int frameNumber(const QImage& image) {
-    return CodedFrames::read(image).value_or(-1);
+        QString("-c:v libx264 -preset veryfast -profile:v high -bf 0 -sc_threshold 0").split(' ') +
+        QStringList{"-g", QString::number(keyInterval), path});
 }
 
 } // namespace ClipMovies
-
-Result<ImageAtTime> RecordingAssets::imageAt(const QString& path, MediaTime time, MediaTime toleranceBefore,
-                                             MediaTime toleranceAfter, QSize maxSize) {
-    int request = 0;
-    {
-        QMutexLocker lock(&m_mutex);
-        request = int(m_requests.size());
-        m_requests.push_back({path, time, toleranceBefore, toleranceAfter, maxSize});
-    }
-    if (m_bend)
-        if (std::optional<Result<ImageAtTime>> bent = m_bend(request)) return *bent;
-    return m_real->imageAt(path, time, toleranceBefore, toleranceAfter, maxSize);
-}
-
-std::vector<RecordingAssets::Request> RecordingAssets::requests() const {
-    QMutexLocker lock(&m_mutex);
-    return m_requests;
-}
