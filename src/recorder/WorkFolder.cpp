@@ -6,20 +6,56 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The folders this process holds. A library that ends the process with exit() (Qt's X11 plugin does when
+// the display goes away) skips every shutdown path; the buffer must not outlive it on disk.
+std::mutex heldMutex;
+std::vector<QString> held;
+
+void removeHeldAtExit() {
+    std::lock_guard lock(heldMutex);
+    for (const QString& path : held) {
+        BufferRoot::removeFolder(path);
+        BufferRoot::removeIfEmpty(QFileInfo(path).absolutePath());
+    }
+    held.clear();
+}
+
+void hold(const QString& path) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { std::atexit(&removeHeldAtExit); });
+    std::lock_guard lock(heldMutex);
+    held.push_back(path);
+}
+
+void letGo(const QString& path) {
+    std::lock_guard lock(heldMutex);
+    held.erase(std::remove(held.begin(), held.end(), path), held.end());
+}
+
+} // namespace
 
 Result<std::unique_ptr<WorkFolder>> WorkFolder::create(const QString& path) {
     std::unique_ptr<WorkFolder> folder(new WorkFolder(path));
     if (Status locked = folder->lock(); !locked) return locked.error();
+    hold(path);
     return folder;
 }
 
 WorkFolder::~WorkFolder() {
+    letGo(m_path);
     release();
 }
 

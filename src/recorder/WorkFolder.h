@@ -8,7 +8,8 @@
 
 // One recorder's private folder of segment files. The folder itself is locked (flock) for as long as this
 // object lives, so the stale-buffer sweep of another instance leaves it alone, and a process killed
-// outright releases it. Used by one sequence at a time.
+// outright releases it. A process that ends through exit() while it lives deletes it on the way out. Used
+// by one sequence at a time.
 class WorkFolder {
 public:
     static Result<std::unique_ptr<WorkFolder>> create(const QString& path);
