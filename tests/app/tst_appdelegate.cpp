@@ -16,7 +16,6 @@ struct RecorderLog {
     double width = 0;
     std::function<void(const Status&)> pendingStart;
     std::function<void(const Error&)> onStop;
-    bool stopped = false;
     bool discarded = false;
     std::vector<double> saves;
     std::function<void(const Result<QString>&)> pendingSave;
@@ -30,10 +29,7 @@ public:
     int fps() const override { return m_log->fps; }
     double maxWidth() const override { return m_log->width; }
     void start(std::function<void(const Status&)> done) override { m_log->pendingStart = std::move(done); }
-    void stop(Done done) override {
-        m_log->stopped = true;
-        done();
-    }
+    void stop(Done done) override { done(); }
     void discard() override { m_log->discarded = true; }
     void discardAndWait() override { m_log->discarded = true; }
     double bufferedSeconds() override { return 12; }
@@ -87,9 +83,9 @@ public:
     void reposition() override {}
     bool captureAllowed() override { return true; }
     void copyFile(const QString& path) override { copied = path; }
-    void openFile(const QString& path) override { opened = path; }
-    void reveal(const QString& path) override { revealed = path; }
-    void openFolder(const QString& path) override { folder = path; }
+    void openFile(const QString&) override {}
+    void reveal(const QString&) override {}
+    void openFolder(const QString&) override {}
     bool openPrivacySettings() override { return false; }
     void playSaveSound() override { ++sounds; }
     void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
@@ -105,7 +101,7 @@ public:
     int sounds = 0;
     int handoffFrames = 0;
     Status handoffResult = Ok{};
-    QString copied, opened, revealed, folder;
+    QString copied;
 };
 
 const QString clip = QStringLiteral("/clips/replay-2026-12-06_10-00-00.mp4");
@@ -397,15 +393,6 @@ private slots:
         rig.delegate->refreshSaveOptions();
         QCOMPARE(rig.model.saveLength(), result);
         QCOMPARE(rig.model.bufferLimit(), buffer);
-    }
-
-    void revealWithoutClipOpensTheFolder() {
-        Rig rig;
-        rig.delegate->revealClip();
-        QCOMPARE(rig.shell.folder, Settings::folder());
-        rig.model.setLastClip(QUrl::fromLocalFile(clip));
-        rig.delegate->revealClip();
-        QCOMPARE(rig.shell.revealed, clip);
     }
 
     void status() {
