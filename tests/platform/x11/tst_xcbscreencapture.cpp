@@ -9,6 +9,7 @@
 #include <xcb/xcbext.h>
 
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <optional>
@@ -69,14 +70,26 @@ struct Screen {
         succeeded(xcb_clear_area_checked(connection, 0, x->root(), 0, 0, 0, 0));
     }
     // A child window, so the change reaches the root's damage only from an inferior.
-    void fillInWindow(QRect rect, QColor color) {
+    xcb_window_t fillInWindow(QRect rect, QColor color, std::optional<uint32_t> ownerPid = {}) {
         const xcb_window_t window = xcb_generate_id(connection);
         const uint32_t values[] = {color.rgb() & 0xffffff, 1};
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, x->root(), int16_t(rect.x()),
                           int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        if (ownerPid) {
+            auto atom = xcbReply(connection, xcb_intern_atom_reply,
+                                 xcb_intern_atom(connection, 0, 11, "_NET_WM_PID"));
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32,
+                                1, &*ownerPid);
+        }
         succeeded(xcb_map_window_checked(connection, window));
+        return window;
+    }
+    void repaint(xcb_window_t window, QColor color) {
+        const uint32_t pixel = color.rgb() & 0xffffff;
+        xcb_change_window_attributes(connection, window, XCB_CW_BACK_PIXEL, &pixel);
+        succeeded(xcb_clear_area_checked(connection, 0, window, 0, 0, 0, 0));
     }
     bool addMonitor(const QByteArray& name, QRect rect, bool primary) {
         auto atom = xcbReply(connection, xcb_intern_atom_reply,
@@ -103,12 +116,12 @@ struct Screen {
         return std::nullopt;
     }
     std::unique_ptr<CaptureStream> stream(const DisplayInfo& display, bool showsCursor, FrameLog& log,
-                                          QObject* context) {
+                                          QObject* context, const std::vector<int64_t>& excluded = {}) {
         // Not the display's size: frames keep the native size, the encoder scales.
         const StreamConfiguration configuration{
             .width = 1280, .height = 720, .minimumFrameInterval = interval, .showsCursor = showsCursor};
-        auto stream =
-            capture->createStream(display, {}, configuration, context, log.frameHandler(), log.stopHandler());
+        auto stream = capture->createStream(display, excluded, configuration, context, log.frameHandler(),
+                                            log.stopHandler());
         return stream && stream.value()->startCapture() ? stream.take() : nullptr;
     }
 };
@@ -246,6 +259,32 @@ private slots:
         QCOMPARE(log.statuses.front(), FrameStatus::Complete);
         // The cursor left nothing behind at its first place.
         QCOMPARE(pixelsDifferingFrom(log.lastImage, QRect(targets[0], QSize(24, 24)), flat), 0);
+    }
+
+    // Our own panel animating on screen makes no frame of its own; anyone else's window does.
+    void ownWindowsMakeNoFrames_data() {
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("our window") << true;
+        QTest::newRow("another program's window") << false;
+    }
+    void ownWindowsMakeNoFrames() {
+        QFETCH(bool, ours);
+        Screen screen;
+        QVERIFY(screen.start());
+        screen.fill(flat);
+        const uint32_t pid = uint32_t(getpid());
+        const xcb_window_t window =
+            screen.fillInWindow(QRect(200, 0, 240, 40), Qt::black, ours ? pid : pid + 1);
+        FrameLog log;
+        auto stream = screen.stream(*screen.mainDisplay(), false, log, this, {int64_t(pid)});
+        QVERIFY(stream);
+        QTRY_VERIFY(log.statuses.size() >= 4);
+        for (const QColor color : {Qt::red, Qt::green, Qt::blue}) {
+            screen.repaint(window, color);
+            const qsizetype seen = log.statuses.size();
+            QTRY_VERIFY(log.statuses.size() >= seen + 4);
+        }
+        QCOMPARE(log.pictures(), ours ? 1 : 4);
     }
 
     void streamEnds_data() {

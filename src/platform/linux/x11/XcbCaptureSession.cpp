@@ -6,6 +6,7 @@
 #include <xcb/randr.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -36,19 +37,22 @@ bool isBgra(const xcb_setup_t* setup, const xcb_screen_t* screen) {
 } // namespace
 
 XcbCaptureSession::XcbCaptureSession(XcbConnection connection, const DisplayInfo& display,
+                                     std::vector<int64_t> excludedProcessIds,
                                      const StreamConfiguration& configuration)
     : m_connection(std::move(connection))
     , m_display(display)
+    , m_excludedProcessIds(std::move(excludedProcessIds))
     , m_showsCursor(configuration.showsCursor)
     , m_queueDepth(configuration.queueDepth) {}
 
-Result<std::unique_ptr<XcbCaptureSession>> XcbCaptureSession::open(const QString& displayName,
-                                                                   const DisplayInfo& display,
-                                                                   const StreamConfiguration& configuration) {
+Result<std::unique_ptr<XcbCaptureSession>>
+XcbCaptureSession::open(const QString& displayName, const DisplayInfo& display,
+                        const std::vector<int64_t>& excludedProcessIds,
+                        const StreamConfiguration& configuration) {
     Result<XcbConnection> connection = XcbConnection::open(displayName);
     if (!connection) return connection.error();
     std::unique_ptr<XcbCaptureSession> session(
-        new XcbCaptureSession(connection.take(), display, configuration));
+        new XcbCaptureSession(connection.take(), display, excludedProcessIds, configuration));
     if (Status ready = session->setUp(); !ready) return ready.error();
     return Result<std::unique_ptr<XcbCaptureSession>>(std::move(session));
 }
@@ -91,6 +95,18 @@ Status XcbCaptureSession::setUp() {
         m_xfixesEvent = xfixes->first_event;
     }
 
+    // Needs DAMAGE and XFixes regions; without them every damage makes a frame, as before.
+    if (m_damage != XCB_NONE && !m_excludedProcessIds.empty() && m_connection.extension(&xcb_xfixes_id) &&
+        xcbReply(c, xcb_xfixes_query_version_reply, xcb_xfixes_query_version(c, 5, 0))) {
+        static constexpr char name[] = "_NET_WM_PID";
+        if (auto atom = xcbReply(c, xcb_intern_atom_reply, xcb_intern_atom(c, 0, sizeof name - 1, name))) {
+            m_pidAtom = atom->atom;
+            m_damageRegion = xcb_generate_id(c);
+            xcb_xfixes_create_region(c, m_damageRegion, 0, nullptr);
+            findExcludedWindows();
+        }
+    }
+
     m_shm = m_connection.extension(&xcb_shm_id) != nullptr;
     if (Status pool = makePool(m_rect.size()); !pool) return pool;
     xcb_flush(c);
@@ -128,6 +144,7 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     }
     if (m_connection.hasError()) return lost();
     const bool cursorChanged = pointer != m_lastPointer || (pointer && m_cursor.isStale());
+    if (m_damaged && !m_needsComplete && !cursorChanged && damageOnlyInExcludedWindows()) m_damaged = false;
     if (!m_needsComplete && !m_damaged && !cursorChanged && m_damage != XCB_NONE)
         return std::optional(CapturedFrame{now, FrameStatus::Idle, nullptr});
 
@@ -177,6 +194,7 @@ Status XcbCaptureSession::followDisplay(MediaTime now) {
         return Ok{};
     m_displayCheckDue = false;
     m_lastDisplayCheck = now;
+    findExcludedWindows(); // the panel opens, closes and follows the screen
     const std::optional<QRect> rect = XcbMonitors::geometry(m_connection, m_monitors, m_display.displayId);
     if (m_connection.hasError()) return lost();
     if (!rect || rect->isEmpty()) {
@@ -192,6 +210,62 @@ Status XcbCaptureSession::followDisplay(MediaTime now) {
     m_rect = *rect;
     m_needsComplete = true;
     return Ok{};
+}
+
+// Our windows are the root's children whose _NET_WM_PID names an excluded process. Asked once a second;
+// damage outside a window that moved since is simply not filtered for that second.
+void XcbCaptureSession::findExcludedWindows() {
+    m_excludedRects.clear();
+    if (m_pidAtom == XCB_NONE) return;
+    xcb_connection_t* c = m_connection.get();
+    auto tree = xcbReply(c, xcb_query_tree_reply, xcb_query_tree(c, m_connection.root()));
+    if (!tree) return;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_property_cookie_t> pids;
+    pids.reserve(count);
+    for (int i = 0; i < count; ++i)
+        pids.push_back(xcb_get_property(c, 0, children[i], m_pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+    std::vector<xcb_get_geometry_cookie_t> geometries;
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    for (int i = 0; i < count; ++i) {
+        auto pid = xcbReply(c, xcb_get_property_reply, pids[i]);
+        if (!pid || xcb_get_property_value_length(pid.get()) != 4) continue;
+        const int64_t owner = *static_cast<const uint32_t*>(xcb_get_property_value(pid.get()));
+        if (std::find(m_excludedProcessIds.begin(), m_excludedProcessIds.end(), owner) ==
+            m_excludedProcessIds.end())
+            continue;
+        geometries.push_back(xcb_get_geometry(c, children[i]));
+        attributes.push_back(xcb_get_window_attributes(c, children[i]));
+    }
+    for (size_t i = 0; i < geometries.size(); ++i) {
+        auto geometry = xcbReply(c, xcb_get_geometry_reply, geometries[i]);
+        auto attribute = xcbReply(c, xcb_get_window_attributes_reply, attributes[i]);
+        if (!geometry || !attribute || attribute->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+        const int border = geometry->border_width;
+        m_excludedRects.emplace_back(geometry->x, geometry->y, geometry->width + 2 * border,
+                                     geometry->height + 2 * border);
+    }
+}
+
+// Moves the damage so far into a region and says whether all of it lies in our own windows. Either way
+// the damage is taken: the grab that may follow reads the whole screen anyway.
+bool XcbCaptureSession::damageOnlyInExcludedWindows() {
+    if (m_excludedRects.empty() || m_damageRegion == XCB_NONE) return false;
+    xcb_connection_t* c = m_connection.get();
+    xcb_damage_subtract(c, m_damage, XCB_NONE, m_damageRegion);
+    auto region = xcbReply(c, xcb_xfixes_fetch_region_reply, xcb_xfixes_fetch_region(c, m_damageRegion));
+    if (!region) return false;
+    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(region.get());
+    const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
+    for (int i = 0; i < count; ++i) {
+        const QRect damaged(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+        if (!damaged.intersects(m_rect)) continue;
+        const bool ours = std::any_of(m_excludedRects.begin(), m_excludedRects.end(),
+                                      [&](const QRect& window) { return window.contains(damaged); });
+        if (!ours) return false;
+    }
+    return true;
 }
 
 std::optional<QPoint> XcbCaptureSession::queryPointer() {

@@ -6,6 +6,7 @@
 #include "platform/linux/x11/XcbCursor.h"
 
 #include <QRect>
+#include <vector>
 #include <xcb/damage.h>
 
 #include <memory>
@@ -17,8 +18,12 @@
 // capture thread only.
 class XcbCaptureSession {
 public:
-    static Result<std::unique_ptr<XcbCaptureSession>>
-    open(const QString& displayName, const DisplayInfo& display, const StreamConfiguration& configuration);
+    // Damage inside the windows of `excludedProcessIds` alone (our own panel) makes no frame: X11 cannot
+    // leave those windows out of the picture, but their animation need not cost an encode.
+    static Result<std::unique_ptr<XcbCaptureSession>> open(const QString& displayName,
+                                                           const DisplayInfo& display,
+                                                           const std::vector<int64_t>& excludedProcessIds,
+                                                           const StreamConfiguration& configuration);
 
     // One tick stamped `now`: a complete frame when the screen or the cursor changed since the last one (and
     // always first), an idle frame otherwise, none when every buffer is still held downstream, or the error
@@ -27,7 +32,9 @@ public:
 
 private:
     XcbCaptureSession(XcbConnection connection, const DisplayInfo& display,
-                      const StreamConfiguration& configuration);
+                      std::vector<int64_t> excludedProcessIds, const StreamConfiguration& configuration);
+    void findExcludedWindows();
+    bool damageOnlyInExcludedWindows();
     Status setUp();
     void readEvents();
     Status makePool(QSize size);
@@ -40,6 +47,7 @@ private:
     std::thread::id m_captureThread; // the thread of the first capture(); every later one must match
     XcbConnection m_connection;
     const DisplayInfo m_display;
+    const std::vector<int64_t> m_excludedProcessIds;
     const bool m_showsCursor;
     const int m_queueDepth;
 
@@ -49,6 +57,9 @@ private:
     uint8_t m_xfixesEvent = 0;
     uint8_t m_randrEvent = 0;
     xcb_damage_damage_t m_damage = XCB_NONE;
+    uint32_t m_pidAtom = XCB_NONE;      // _NET_WM_PID
+    uint32_t m_damageRegion = XCB_NONE; // XFixes region the damage is moved into
+    std::vector<QRect> m_excludedRects; // their mapped top-level windows, root coordinates
 
     QRect m_rect; // the display in root coordinates
     std::shared_ptr<FramePool> m_pool;

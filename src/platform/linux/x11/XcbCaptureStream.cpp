@@ -7,10 +7,11 @@
 #include <pthread.h>
 
 XcbCaptureStream::XcbCaptureStream(QString displayName, DisplayInfo display,
-                                   StreamConfiguration configuration, QObject* handlerContext,
-                                   FrameHandler onFrame, StopHandler onStop)
+                                   std::vector<int64_t> excludedProcessIds, StreamConfiguration configuration,
+                                   QObject* handlerContext, FrameHandler onFrame, StopHandler onStop)
     : m_displayName(std::move(displayName))
     , m_display(std::move(display))
+    , m_excludedProcessIds(std::move(excludedProcessIds))
     , m_configuration(configuration)
     , m_onStop(std::move(onStop))
     // Idle frames count too, so a stalled handler holds at most queueDepth frames of either kind.
@@ -25,7 +26,7 @@ Status XcbCaptureStream::startCapture() {
         return platformError(QStringLiteral("The capture has already started."));
     // Set up on the caller's thread so that a display that cannot be captured fails the start.
     Result<std::unique_ptr<XcbCaptureSession>> session =
-        XcbCaptureSession::open(m_displayName, m_display, m_configuration);
+        XcbCaptureSession::open(m_displayName, m_display, m_excludedProcessIds, m_configuration);
     if (!session) {
         qCWarning(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
                              << session.error().description;

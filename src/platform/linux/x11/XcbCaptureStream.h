@@ -17,8 +17,9 @@ class XcbCaptureSession;
 // and is never made up for. Frames reach the handler on the handler context's thread.
 class XcbCaptureStream final : public CaptureStream {
 public:
-    XcbCaptureStream(QString displayName, DisplayInfo display, StreamConfiguration configuration,
-                     QObject* handlerContext, FrameHandler onFrame, StopHandler onStop);
+    XcbCaptureStream(QString displayName, DisplayInfo display, std::vector<int64_t> excludedProcessIds,
+                     StreamConfiguration configuration, QObject* handlerContext, FrameHandler onFrame,
+                     StopHandler onStop);
     ~XcbCaptureStream() override;
 
     Status startCapture() override;
@@ -37,6 +38,7 @@ private:
 
     const QString m_displayName;
     const DisplayInfo m_display;
+    const std::vector<int64_t> m_excludedProcessIds;
     const StreamConfiguration m_configuration;
     StopHandler m_onStop; // capture thread only, once started
     FrameDelivery m_delivery;

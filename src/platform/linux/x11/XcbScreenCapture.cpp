@@ -28,7 +28,6 @@ Result<std::unique_ptr<CaptureStream>>
 XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
                                const StreamConfiguration& configuration, QObject* handlerContext,
                                CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
-    Q_UNUSED(excludedProcessIds);
     Q_ASSERT(handlerContext && onFrame);
     if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA) {
         qCWarning(lcCapture) << "pixel format" << Qt::hex << configuration.pixelFormat << "requested";
@@ -39,6 +38,7 @@ XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int
         qCWarning(lcCapture) << "frame interval" << interval << "queue depth" << configuration.queueDepth;
         return platformError(QStringLiteral("The capture needs a frame interval and a queue depth."));
     }
-    return Result<std::unique_ptr<CaptureStream>>(std::make_unique<XcbCaptureStream>(
-        m_displayName, display, configuration, handlerContext, std::move(onFrame), std::move(onStop)));
+    return Result<std::unique_ptr<CaptureStream>>(
+        std::make_unique<XcbCaptureStream>(m_displayName, display, excludedProcessIds, configuration,
+                                           handlerContext, std::move(onFrame), std::move(onStop)));
 }
