@@ -15,7 +15,7 @@ namespace {
 // Started, its segments finalised at once.
 struct Rig : RecorderRig {
     Rig() {
-        fakes.writers->autoComplete = true;
+        writers->autoComplete = true;
         start();
     }
     // One segment per listed start; each closed by the next frame. The last one stays open.
@@ -24,19 +24,17 @@ struct Rig : RecorderRig {
             frame(t);
     }
     void duration(size_t writer, double seconds, bool hasVideo = true) {
-        fakes.assets->infos[fakes.writers->record(writer).path] =
-            AssetInfo{hasVideo, MediaTime::fromSeconds(seconds)};
+        assets->infos[writers->record(writer).path] = AssetInfo{hasVideo, MediaTime::fromSeconds(seconds)};
     }
     // The last export's ranges as "start+length@at", in seconds rounded to the millisecond.
     QString ranges() const {
         QStringList list;
-        for (const CompositionRange& r : fakes.assets->exports.back().first.ranges)
+        for (const CompositionRange& r : assets->exports.back().first.ranges)
             list << QStringLiteral("%1+%2@%3").arg(ms(r.start)).arg(ms(r.duration)).arg(ms(r.at));
         return list.join(QLatin1Char(' '));
     }
     static double ms(MediaTime t) { return std::round(t.seconds() * 1000) / 1000; }
     QStringList clips() const { return QDir(folder).entryList(QDir::Files); }
-    QStringList allFiles() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
 };
 
 } // namespace
@@ -64,7 +62,6 @@ private slots:
         QTest::newRow("cut at a segment's end")
             << QList<double>{105, 110, 115} << 0.0001 << 5.0 << 115.0 << "0+5@0";
         QTest::newRow("zero is one second") << eight << 5.0 << 0.0 << 130.0 << "4+1@0";
-        QTest::newRow("within the buffer") << eight << 5.0 << 12.0 << 130.0 << "3+2@0 0+5@2 0+5@7";
         QTest::newRow("above the buffer is the buffer")
             << eight << 5.0 << 45.0 << 130.0 << "0+5@0 0+5@5 0+5@10 0+5@15 0+5@20 0+5@25";
         QTest::newRow("right after the start") << QList<double>{} << 0.0 << 5.0 << 100.0 << "";
@@ -88,7 +85,7 @@ private slots:
         }
         QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().description));
         QCOMPARE(rig.ranges(), ranges);
-        QCOMPARE(rig.fakes.assets->exports.back().second, ExportPreset::Passthrough);
+        QCOMPARE(rig.assets->exports.back().second, ExportPreset::Passthrough);
         QCOMPARE(rig.clips(), QStringList{QFileInfo(clip.value()).fileName()});
         // The save closed the open segment at its own time; capture goes on into a new one.
         QCOMPARE(rig.recorder->snapshot().lastSegmentEnd.seconds(), now);
@@ -132,23 +129,23 @@ private slots:
         Rig rig;
         rig.frames({100, 105});
         for (int i = 0; i < unreadable; ++i)
-            rig.fakes.assets->loadErrors[rig.fakes.writers->record(i).path] =
-                platformError("No such file or directory");
-        if (exportErrors.size() > 0) rig.fakes.assets->passthroughError = platformError(exportErrors[0]);
-        if (exportErrors.size() > 1) rig.fakes.assets->fallbackError = platformError(exportErrors[1]);
+            rig.assets->loadErrors[rig.writers->record(i).path] = platformError("No such file or directory");
+        if (exportErrors.size() > 0) rig.assets->passthroughError = platformError(exportErrors[0]);
+        if (exportErrors.size() > 1) rig.assets->fallbackError = platformError(exportErrors[1]);
         if (folderIsAFile) {
             QDir().mkpath(QFileInfo(rig.folder).absolutePath());
             QFile(rig.folder).open(QIODevice::WriteOnly); // a file where the folder should be
             message = message.arg(rig.folder);
         }
         QStringList visibleWhileWriting;
-        rig.fakes.assets->duringExport = [&] { visibleWhileWriting << rig.clips(); };
+        rig.assets->duringExport = [&] { visibleWhileWriting << rig.clips(); };
         const Result<QString> clip = rig.save(10, 107);
-        QCOMPARE(int(rig.fakes.assets->exports.size()), exports);
-        if (exports == 2) QCOMPARE(rig.fakes.assets->exports.back().second, ExportPreset::HighestQuality);
+        QCOMPARE(int(rig.assets->exports.size()), exports);
+        if (exports == 2) QCOMPARE(rig.assets->exports.back().second, ExportPreset::HighestQuality);
         // Nothing carries a clip's name before it is complete, and only a saved clip is left afterwards.
         QCOMPARE(visibleWhileWriting, QStringList());
-        QCOMPARE(rig.allFiles(), clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
+        QCOMPARE(QDir(rig.folder).entryList(QDir::Files | QDir::Hidden),
+                 clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
         QCOMPARE(clip.ok() ? QString() : clip.error().localizedDescription(), message);
         if (folderIsAFile) QFile::remove(rig.folder);
         QTRY_COMPARE(rig.recorder->snapshot().exportsInProgress, 0);

@@ -30,7 +30,7 @@ private slots:
 
     void savesTheLastSecondsExactly() {
         RecorderRig rig(fps, 320);
-        rig.fakes.capture->displays = {{1, "coded", 320, 240, 0, 0}};
+        rig.capture->displays = {{1, "coded", 320, 240, 0, 0}};
         rig.platform.writers = std::make_shared<FfmpegMovieWriterFactory>();
         rig.platform.assets = std::make_shared<FfmpegMediaAssets>();
         QVERIFY(rig.start());
@@ -40,7 +40,7 @@ private slots:
             const PixelBufferRef picture = CodedFrames::make(n, 320, 240);
             const int64_t written = rig.state().framesWritten;
             for (QDeadlineTimer patience(20000); !patience.hasExpired(); QThread::msleep(1)) {
-                rig.fakes.capture->deliver(timeOf(n), picture);
+                rig.capture->deliver(timeOf(n), picture);
                 if (rig.state().framesWritten > written) break;
             }
         }

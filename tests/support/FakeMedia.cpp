@@ -9,15 +9,10 @@
 #include <cmath>
 #include <thread>
 
-namespace {
-
-class FakeCaptureStream final : public CaptureStream {
-public:
+struct FakeCaptureStream final : CaptureStream {
     Status startCapture() override { return Ok{}; }
     void stopCapture() override {}
 };
-
-} // namespace
 
 Result<std::unique_ptr<CaptureStream>>
 FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>&,
@@ -30,12 +25,6 @@ FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<in
     m_onFrame = std::move(onFrame);
     m_onStop = std::move(onStop);
     return std::unique_ptr<CaptureStream>(std::make_unique<FakeCaptureStream>());
-}
-
-void FakeScreenCapture::deliver(double seconds, FrameStatus status, bool withImage) {
-    static const uint8_t pixels[16] = {};
-    deliver(MediaTime::fromNanoseconds(std::llround(seconds * 1e9)),
-            withImage ? std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8}) : nullptr, status);
 }
 
 void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image, FrameStatus status) {
@@ -84,26 +73,20 @@ private:
 Result<std::unique_ptr<MovieWriter>> FakeMovieWriterFactory::openWriter(const QString& path,
                                                                         const VideoSettings& settings) {
     if (openError) return *openError;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return platformError(QStringLiteral("cannot create ") + path);
+    if (QFile file(path); !file.open(QIODevice::WriteOnly)) return platformError("cannot create " + path);
     std::lock_guard lock(m_mutex);
     m_records.push_back(Record{path, settings, {}, {}, {}, {}});
     return std::unique_ptr<MovieWriter>(std::make_unique<FakeMovieWriter>(*this, m_records.size() - 1));
 }
 
 void FakeMovieWriterFactory::complete(size_t index, const Status& status) {
-    MovieWriter::FinishHandler handler;
-    QString path;
-    {
+    const auto [handler, path] = [&] {
         std::lock_guard lock(m_mutex);
-        handler = std::exchange(m_records[index].finish, nullptr);
-        path = m_records[index].path;
-    }
+        return std::pair(std::exchange(m_records[index].finish, nullptr), m_records[index].path);
+    }();
     if (!handler) return;
-    if (status && segmentBytes > 0) {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(segmentBytes, 'x'));
-    }
+    if (QFile file(path); status && segmentBytes > 0 && file.open(QIODevice::WriteOnly))
+        file.write(QByteArray(segmentBytes, 'x'));
     std::thread([handler, status] { handler(status); }).join();
 }
 
@@ -134,12 +117,9 @@ Status FakeMediaAssets::exportComposition(const Composition& composition, Export
     if (duringExport) duringExport();
     std::lock_guard lock(mutex);
     exports.emplace_back(composition, preset);
-    QFile file(output);
-    file.open(QIODevice::WriteOnly);
-    file.write("partial");
+    if (QFile file(output); file.open(QIODevice::WriteOnly)) file.write("partial");
     const auto& error = preset == ExportPreset::Passthrough ? passthroughError : fallbackError;
-    if (error) return *error;
-    return Ok{};
+    return error ? Status(*error) : Status(Ok{});
 }
 
 Result<DiskUsage> FakeDiskSpace::usage(const QString& path) const {
@@ -149,22 +129,22 @@ Result<DiskUsage> FakeDiskSpace::usage(const QString& path) const {
     return DiskUsage{totalBytes - used, totalBytes};
 }
 
-Status RecorderRig::start() {
-    recorder = std::make_unique<ReplayRecorder>(30, fps, maxWidth, platform);
-    return recorder->start();
+void RecorderRig::frame(double seconds, FrameStatus status) {
+    static const uint8_t pixels[16] = {};
+    capture->deliver(secondsAt(seconds), std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8}), status);
 }
 
 void RecorderRig::rollEvery5(double from, double to) {
     for (double t = from; t <= to + 1e-9; t += 5) {
         frame(t);
-        fakes.writers->completeAll();
+        writers->completeAll();
     }
 }
 
 Result<QString> RecorderRig::save(double seconds, double now) {
-    fakes.clock->set(now);
+    clock->set(now);
     std::optional<Result<QString>> result;
-    std::atomic<bool> done = false;
+    std::atomic<bool> done = false; // the completion runs on an export thread
     recorder->saveLast(seconds, folder, [&](const Result<QString>& r) {
         result = r;
         done = true;

@@ -10,28 +10,26 @@
 #include <map>
 #include <mutex>
 
+inline MediaTime secondsAt(double seconds) {
+    return MediaTime::fromNanoseconds(std::llround(seconds * 1e9));
+}
+
 // A display list and streams whose frames the test hands in by hand.
 class FakeScreenCapture final : public ScreenCapture {
 public:
-    Result<ShareableContent> shareableContent() override {
-        if (contentError) return *contentError;
-        return ShareableContent{displays, 7};
-    }
+    Result<ShareableContent> shareableContent() override { return ShareableContent{displays, 7}; }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
                                                         const std::vector<int64_t>&,
                                                         const StreamConfiguration& configuration,
                                                         QObject* context, CaptureStream::FrameHandler onFrame,
                                                         CaptureStream::StopHandler onStop) override;
 
-    // Delivers a frame on the handler's thread and waits until it has been handled. `seconds` are on the
-    // host clock, to the nanosecond; the picture is a blank one.
-    void deliver(double seconds, FrameStatus status = FrameStatus::Complete, bool withImage = true);
+    // Delivers a frame on the handler's thread and waits until it has been handled.
     void deliver(MediaTime pts, PixelBufferRef image, FrameStatus status = FrameStatus::Complete);
     // Ends the stream as a lost display would, from a thread of its own.
     void failStream(const Error& error);
 
     std::vector<DisplayInfo> displays{{7, QStringLiteral("fake"), 1512, 982, 0, 0}}; // 7 is the main one
-    std::optional<Error> contentError;
     std::optional<Error> startError;
     StreamConfiguration lastConfiguration;
     DisplayInfo lastDisplay;
@@ -49,8 +47,7 @@ public:
     struct Record {
         QString path;
         VideoSettings settings;
-        MediaTime sessionStart;
-        MediaTime sessionEnd;
+        MediaTime sessionStart, sessionEnd;
         std::vector<MediaTime> frames;
         MovieWriter::FinishHandler finish;
     };
@@ -58,10 +55,8 @@ public:
     Result<std::unique_ptr<MovieWriter>> openWriter(const QString& path,
                                                     const VideoSettings& settings) override;
 
-    // Runs the finish handler of writer `index` from another thread, as the platform would. A completed
-    // file gets `segmentBytes` of content.
-    void complete(size_t index, const Status& status);
-    // Completes every writer whose finish is requested and still pending.
+    // Runs every pending finish handler from another thread, as the platform would. A completed file gets
+    // `segmentBytes` of content.
     void completeAll(const Status& status = Ok{});
     size_t count() const;
     Record record(size_t index) const;
@@ -74,6 +69,7 @@ public:
 
 private:
     friend class FakeMovieWriter;
+    void complete(size_t index, const Status& status);
     mutable std::mutex m_mutex;
     std::vector<Record> m_records;
 };
@@ -90,8 +86,7 @@ public:
 
     std::map<QString, AssetInfo> infos; // paths not listed load as 5 s of video
     std::map<QString, Error> loadErrors;
-    std::optional<Error> passthroughError;
-    std::optional<Error> fallbackError;
+    std::optional<Error> passthroughError, fallbackError;
     std::vector<std::pair<Composition, ExportPreset>> exports;
     std::function<void()> duringExport; // runs inside each export, on its thread
     std::mutex mutex;
@@ -106,36 +101,33 @@ public:
     std::atomic<int64_t> otherBytes = 0;
 };
 
-struct FakeMediaPlatform {
-    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
-    std::shared_ptr<FakeMovieWriterFactory> writers = std::make_shared<FakeMovieWriterFactory>();
-    std::shared_ptr<FakeMediaAssets> assets = std::make_shared<FakeMediaAssets>();
-    std::shared_ptr<FakeDiskSpace> disk = std::make_shared<FakeDiskSpace>();
-};
-
 // A 30 s recorder on the fakes, made by start(); a test may swap any service in `platform` before that.
 // Frame times are seconds on the fake clock.
 struct RecorderRig {
     explicit RecorderRig(int fps = 30, double maxWidth = 1920)
         : fps(fps)
         , maxWidth(maxWidth) {}
-    Status start();
-    void frame(double seconds, FrameStatus status = FrameStatus::Complete, bool image = true) {
-        fakes.capture->deliver(seconds, status, image);
+    Status start() {
+        recorder = std::make_unique<ReplayRecorder>(30, fps, maxWidth, platform);
+        return recorder->start();
     }
+    // A blank picture.
+    void frame(double seconds, FrameStatus status = FrameStatus::Complete);
     // Frames every 5 s from `from` to `to` inclusive; each one after the first rolls a segment, and each
     // closed segment is finalised at once.
     void rollEvery5(double from, double to);
     // Saves the last `seconds` at `now` into `folder` and waits for the outcome.
     Result<QString> save(double seconds, double now);
     ReplayRecorder::Snapshot state() { return recorder->snapshot(); }
-    static MediaTime at(double seconds) { return MediaTime::fromNanoseconds(std::llround(seconds * 1e9)); }
 
     const int fps;
     const double maxWidth;
     QString folder = QDir::home().filePath(QStringLiteral("Movies/Ferrovane"));
-    FakeMediaPlatform fakes;
-    MediaPlatform platform{fakes.clock, fakes.capture, fakes.writers, fakes.assets, fakes.disk};
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
+    std::shared_ptr<FakeMovieWriterFactory> writers = std::make_shared<FakeMovieWriterFactory>();
+    std::shared_ptr<FakeMediaAssets> assets = std::make_shared<FakeMediaAssets>();
+    std::shared_ptr<FakeDiskSpace> disk = std::make_shared<FakeDiskSpace>();
+    MediaPlatform platform{clock, capture, writers, assets, disk};
     std::unique_ptr<ReplayRecorder> recorder;
 };
