@@ -15,14 +15,17 @@
 
 namespace {
 
+const QRectF laptop(0, 0, 1512, 982);
+const QPointF faraway(100, 100);
+
 // Screens the test describes by hand. The window system's y-down coordinates are the y-up ones flipped
 // at the height of the primary screen, the one at the origin.
 class FakeScreens final : public Screens {
     Q_OBJECT
 public:
-    std::vector<ScreenInfo> list;
+    std::vector<ScreenInfo> list{notched(laptop, 32, 666, 666)};
     size_t mainIndex = 0;
-    QPointF pointer;
+    QPointF pointer = faraway;
 
     std::vector<ScreenInfo> screens() const override { return list; }
     std::optional<ScreenInfo> mainScreen() const override {
@@ -54,15 +57,21 @@ public:
     }
 };
 
-const QRectF laptop(0, 0, 1512, 982);
-const QPointF faraway(100, 100);
-
 // Lets the pointer poll run `count` more times however long that takes on a busy machine. The spy is
 // connected after the controller, so when it counts a tick that tick's work is done.
 bool waitForPolls(const NotchController& controller, int count) {
     QSignalSpy ticks(controller.findChild<QTimer*>(QStringLiteral("pointerPoll")), &QTimer::timeout);
     return QTest::qWaitFor([&] { return ticks.count() >= count; }, 5000);
 }
+
+// A controller over one notched screen, the pointer far from it.
+struct Rig {
+    FakeSettings settings;
+    FakeScreens screens;
+    FakeClock clock;
+    ReplayModel model;
+    NotchController controller{model, NotchActions{}, screens, clock};
+};
 
 } // namespace
 
@@ -78,21 +87,8 @@ private slots:
                     previous(type, context, text);
             });
     }
-    void init() {
-        m_settings.emplace();
-        m_screens = std::make_unique<FakeScreens>();
-        m_screens->list = {FakeScreens::notched(laptop, 32, 666, 666)};
-        m_screens->pointer = faraway;
-        m_clock.set(1000);
-        m_model = std::make_unique<ReplayModel>();
-        m_controller = std::make_unique<NotchController>(*m_model, NotchActions{}, *m_screens, m_clock);
-    }
-    void cleanup() {
-        m_controller.reset();
-        m_model.reset();
-        m_screens.reset();
-        m_settings.reset();
-    }
+    void init() { m.emplace(); }
+    void cleanup() { m.reset(); }
 
     // Opens inside the open rectangle (maximum edges outside), stays open inside the keep-open one.
     void pointer_data() {
@@ -109,23 +105,23 @@ private slots:
         QFETCH(QPointF, first);
         QFETCH(QPointF, then);
         QFETCH(bool, open);
-        m_screens->pointer = first;
-        QVERIFY(waitForPolls(*m_controller, 2));
-        m_screens->pointer = then;
-        QVERIFY(waitForPolls(*m_controller, 2));
-        QCOMPARE(m_model->expanded(), open);
-        QCOMPARE(m_controller->panel().ignoresMouseEvents(), !open);
+        m->screens.pointer = first;
+        QVERIFY(waitForPolls(m->controller, 2));
+        m->screens.pointer = then;
+        QVERIFY(waitForPolls(m->controller, 2));
+        QCOMPARE(m->model.expanded(), open);
+        QCOMPARE(m->controller.panel().ignoresMouseEvents(), !open);
     }
 
     void peekPinsTheCard() {
-        m_controller->peek(6);
-        QVERIFY(m_model->expanded());
-        m_clock.advance(5.9);
-        QVERIFY(waitForPolls(*m_controller, 2));
-        QVERIFY(m_model->expanded());
-        m_clock.advance(0.2);
-        QVERIFY(waitForPolls(*m_controller, 1));
-        QVERIFY(!m_model->expanded());
+        m->controller.peek(6);
+        QVERIFY(m->model.expanded());
+        m->clock.advance(5.9);
+        QVERIFY(waitForPolls(m->controller, 2));
+        QVERIFY(m->model.expanded());
+        m->clock.advance(0.2);
+        QVERIFY(waitForPolls(m->controller, 1));
+        QVERIFY(!m->model.expanded());
     }
 
     // The screen and notch measured, and the panel placed on it, as the screens change.
@@ -150,20 +146,16 @@ private slots:
         QFETCH(std::vector<ScreenInfo>, screens);
         QFETCH(NotchGeometry, geometry);
         QFETCH(QRect, panel);
-        m_controller->peek(60);
-        m_screens->list = screens;
-        m_controller->reposition();
-        QVERIFY(m_model->geometry() == geometry);
-        QCOMPARE(m_controller->panel().geometry(), panel);
-        QCOMPARE(m_controller->panel().view().size(), panel.size());
+        m->controller.peek(60);
+        m->screens.list = screens;
+        m->controller.reposition();
+        QVERIFY(m->model.geometry() == geometry);
+        QCOMPARE(m->controller.panel().geometry(), panel);
+        QCOMPARE(m->controller.panel().view().size(), panel.size());
     }
 
 private:
-    std::optional<FakeSettings> m_settings;
-    std::unique_ptr<FakeScreens> m_screens;
-    FakeClock m_clock;
-    std::unique_ptr<ReplayModel> m_model;
-    std::unique_ptr<NotchController> m_controller;
+    std::optional<Rig> m;
 };
 
 FERROVANE_TEST_MAIN(NotchControllerTest)
