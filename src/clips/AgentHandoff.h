@@ -15,7 +15,7 @@
 
 class Pasteboard;
 
-// Turns a saved clip into material an AI coding assistant can read without watching it (Part 5.1):
+// Turns a saved clip into material an AI coding assistant can read without watching it:
 // still frames spread evenly over the clip, written as PNG files into "<clip name>-frames" beside it,
 // and a prompt listing them that goes onto the clipboard as plain text. Stateless; the frames folder and
 // its files stay on disk, and a later handoff of the same clip overwrites the files of the same numbers.

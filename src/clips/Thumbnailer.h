@@ -9,7 +9,7 @@
 
 #include <memory>
 
-// The picture and length the notch panel shows for a saved clip (Part 5.2).
+// The picture and length the notch panel shows for a saved clip.
 struct Thumbnail {
     QImage image;        // null when no frame could be made
     double duration = 0; // seconds; 0 when the clip's duration cannot be read
