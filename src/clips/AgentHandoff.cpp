@@ -1,6 +1,7 @@
 #include "clips/AgentHandoff.h"
 
 #include "platform/Pasteboard.h"
+#include "recorder/ClipExport.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -18,7 +19,6 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
-#include <filesystem>
 #include <iterator>
 #include <optional>
 #include <unistd.h>
@@ -31,15 +31,6 @@ constexpr int pngQuality = 80;
 
 QString reason(int code) {
     return QString::fromLocal8Bit(strerror(code));
-}
-
-Status makeFolder(const QString& folder) {
-    std::error_code code;
-    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), code);
-    if (!code) return Ok{};
-    return platformError(QStringLiteral("could not create the folder %1 (%2)")
-                             .arg(folder, QString::fromLocal8Bit(code.message().c_str())),
-                         code.value());
 }
 
 // A plain write that replaces a file of that name.
@@ -134,7 +125,7 @@ Result<QString> makePrompt(MediaAssets& assets, const QString& clipPath, qint64 
 
     // 2. The frames folder; one that exists already is reused.
     const QString folder = framesFolder(clip);
-    if (Status made = makeFolder(folder); !made) return made.error();
+    if (Status made = ClipExport::makeFolder(folder); !made) return made.error();
 
     // 3 and 4. Frames are extracted one after another on this thread; each one's PNG is encoded on the
     // pool while the next is extracted, and written here in frame order. The outcome is that of doing it
