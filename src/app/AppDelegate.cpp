@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 #include <QUrl>
 
@@ -287,9 +288,19 @@ void AppDelegate::returnToLive(double seconds) {
                                      }));
 }
 
+bool AppDelegate::lastClipIsThere() {
+    if (QFileInfo::exists(m_model.lastClip().toLocalFile())) return true;
+    // Moved or deleted since the save: say so rather than hand out a reference to nothing.
+    cancelBackToLive();
+    m_model.setPhase(Phase::notice(QStringLiteral("Replay was moved or deleted")));
+    m_shell.peek(4);
+    returnToLive(5);
+    return false;
+}
+
 void AppDelegate::copyClip() {
     const QUrl clip = m_model.lastClip();
-    if (clip.isEmpty()) return;
+    if (clip.isEmpty() || !lastClipIsThere()) return;
     cancelBackToLive();
     m_shell.copyFile(clip.toLocalFile());
     m_model.setPhase(Phase::copied(clip));
@@ -299,7 +310,7 @@ void AppDelegate::copyClip() {
 
 void AppDelegate::openClip() {
     const QUrl clip = m_model.lastClip();
-    if (!clip.isEmpty()) m_shell.openFile(clip.toLocalFile());
+    if (!clip.isEmpty() && lastClipIsThere()) m_shell.openFile(clip.toLocalFile());
 }
 
 void AppDelegate::revealClip() {

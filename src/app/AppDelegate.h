@@ -81,6 +81,8 @@ private:
     Config currentConfig() const;
     QString failureText(const Error& error) const;
     void cancelBackToLive();
+    // False, with a notice, when the last clip's file is gone.
+    bool lastClipIsThere();
 
     ReplayModel& m_model;
     RecorderFactory m_makeRecorder;

@@ -26,6 +26,9 @@ public:
     void saveLast(double seconds, const QString& folder,
                   std::function<void(const Result<QString>&)> completion) override;
 
+    // The recorder itself, for its counters.
+    ReplayRecorder& replayRecorder() { return *m_recorder; }
+
 private:
     std::shared_ptr<ReplayRecorder> m_recorder;
 };

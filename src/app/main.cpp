@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppShell.h"
 #include "app/ControlCommand.h"
-#include "app/HeadlessRecorder.h"
+#include "app/HeadlessShell.h"
 #include "app/HotKey.h"
 #include "app/QtScheduler.h"
 #include "app/RecorderRecording.h"
@@ -22,9 +22,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 #include <QScreen>
 #include <QStringList>
+#include <QThread>
 
 #include <csignal>
 #include <cstdio>
@@ -32,6 +34,39 @@
 
 namespace {
 
+void printLine(FILE* stream, const QString& text) {
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+// One line of counters on stderr, for benchmarks. Stops the recorder so that the segment it closes
+// counts too.
+void printStatistics(ReplayRecorder& recorder) {
+    recorder.stop();
+    ReplayRecorder::Snapshot state = recorder.snapshot();
+    for (int i = 0; i < 500 && state.inFlight > 0; ++i) {
+        QThread::msleep(10);
+        state = recorder.snapshot();
+    }
+    qint64 bytes = 0;
+    double seconds = 0;
+    for (const Segment& segment : state.segments) {
+        bytes += QFileInfo(segment.url).size();
+        seconds += (segment.end - segment.start).seconds();
+    }
+    printLine(stderr,
+              QStringLiteral("statistics: accepted=%1 written=%2 dropped=%3 segments=%4 bytes=%5 seconds=%6")
+                  .arg(state.framesAccepted)
+                  .arg(state.framesWritten)
+                  .arg(state.framesDropped)
+                  .arg(state.segments.size())
+                  .arg(bytes)
+                  .arg(seconds, 0, 'f', 3));
+}
+
+// The application without panel, hot key or control channel: signals drive it, each saved clip's path
+// goes to stdout, each failure's text to stderr. Recording that cannot go on (after the usual restarts)
+// ends the process with status 1.
 int runHeadless(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::unique_ptr<PreferencesStore> store = createPreferencesStore();
@@ -40,23 +75,51 @@ int runHeadless(int argc, char** argv) {
     ReplayRecorder::removeStaleBuffers();
     PartialClip::removeLeftovers(Settings::folder());
 
-    HeadlessRecorder recorder(createMediaPlatform());
-    recorder.setPrintStatistics(QCoreApplication::arguments().contains(QStringLiteral("--stats")));
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
+    const MediaPlatform platform = createMediaPlatform();
+    ReplayModel model;
+    QtScheduler scheduler;
+    HeadlessShell shell;
+    AppDelegate controller(
+        model,
+        [platform](double buffer, int fps, double width) {
+            return std::make_unique<RecorderRecording>(buffer, fps, width, platform);
+        },
+        shell, scheduler);
     int exitCode = 0;
-    QObject::connect(&watcher, &SignalWatcher::received, &app, [&](int number) {
+    QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
+        switch (phase.kind()) {
+        case Phase::Kind::Saved:
+            printLine(stdout, phase.url().toLocalFile());
+            break;
+        case Phase::Kind::Notice:
+            printLine(stderr, phase.text());
+            break;
+        case Phase::Kind::Failed:
+            printLine(stderr, phase.text());
+            exitCode = 1;
+            QCoreApplication::quit();
+            break;
+        default:
+            break;
+        }
+    });
+    QObject::connect(store.get(), &PreferencesStore::changed, &controller, &AppDelegate::settingsChanged,
+                     Qt::QueuedConnection);
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
+    QObject::connect(&watcher, &SignalWatcher::received, &controller, [&controller](int number) {
         if (number == SIGUSR1)
-            recorder.save();
+            controller.saveReplay();
         else
-            app.quit();
+            QCoreApplication::quit();
     });
-    QObject::connect(&recorder, &HeadlessRecorder::failed, &app, [&](int code) {
-        exitCode = code;
-        app.quit();
-    });
-    if (!recorder.start()) return 1;
+
+    controller.launch();
     app.exec();
-    recorder.shutDown();
+    if (QCoreApplication::arguments().contains(QStringLiteral("--stats")))
+        printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
+    controller.terminate();
+    // Saves that finished while quitting have posted their results; report them.
+    QCoreApplication::sendPostedEvents();
     return exitCode;
 }
 

@@ -343,11 +343,12 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
                                           picked = std::move(picked), cut, folder,
                                           completion = std::move(completion)] {
         Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
+        // Completion first: whoever waits for the buffer's deletion has every result in hand by then.
+        completion(result);
         queue->async([this] {
             --m_exportsInProgress;
             wakeQuietWaiters();
         });
-        completion(result);
     });
 }
 

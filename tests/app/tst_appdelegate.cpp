@@ -3,6 +3,8 @@
 #include "settings/Settings.h"
 #include "support/Fakes.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <map>
@@ -83,7 +85,7 @@ public:
     void reposition() override {}
     bool captureAllowed() override { return true; }
     void copyFile(const QString& path) override { copied = path; }
-    void openFile(const QString&) override {}
+    void openFile(const QString& path) override { opened = path; }
     void reveal(const QString&) override {}
     void openFolder(const QString&) override {}
     bool openPrivacySettings() override { return false; }
@@ -102,9 +104,12 @@ public:
     int handoffFrames = 0;
     Status handoffResult = Ok{};
     QString copied;
+    QString opened;
 };
 
-const QString clip = QStringLiteral("/clips/replay-2026-12-06_10-00-00.mp4");
+// A clip file that exists; the test case creates it.
+QTemporaryDir clipsFolder;
+const QString clip = clipsFolder.filePath(QStringLiteral("replay-2026-12-06_10-00-00.mp4"));
 
 struct Rig {
     Rig() {
@@ -143,6 +148,11 @@ struct Rig {
 class TestAppDelegate : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() {
+        QFile file(clip);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
     void firstLaunchPeeksOnce() {
         for (const bool first : {true, false}) {
             Rig rig;
@@ -348,6 +358,28 @@ private slots:
         rig.settle();
         rig.scheduler.advance(1.5); // the return is due, the restart not yet
         QCOMPARE(rig.model.phase(), Phase::copied(QUrl::fromLocalFile(clip)));
+    }
+
+    // A clip deleted behind the application's back: neither copied nor opened, and the user is told.
+    void actionsOnAMissingClip_data() {
+        QTest::addColumn<bool>("copy");
+        QTest::newRow("copy") << true;
+        QTest::newRow("play") << false;
+    }
+    void actionsOnAMissingClip() {
+        QFETCH(bool, copy);
+        Rig rig;
+        rig.live();
+        const QString gone = clipsFolder.filePath(QStringLiteral("replay-deleted.mp4"));
+        rig.model.setLastClip(QUrl::fromLocalFile(gone));
+        if (copy)
+            rig.delegate->copyClip();
+        else
+            rig.delegate->openClip();
+        QVERIFY(rig.shell.copied.isEmpty() && rig.shell.opened.isEmpty());
+        QCOMPARE(rig.model.phase(), Phase::notice("Replay was moved or deleted"));
+        rig.scheduler.advance(5);
+        QCOMPARE(rig.model.phase(), Phase::live());
     }
 
     void handoff_data() {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/DesktopShell.h"
+
+// `ferrovane --headless`: no panel, clipboard, file manager or sound. Nothing reaches the clip actions
+// without a panel, and the thumbnail is skipped so that a clip is reported as soon as it is written.
+class HeadlessShell final : public DesktopShell {
+public:
+    void peek(double) override {}
+    void flash() override {}
+    void reposition() override {}
+    bool captureAllowed() override { return true; }
+    void copyFile(const QString&) override {}
+    void openFile(const QString&) override {}
+    void reveal(const QString&) override {}
+    void openFolder(const QString&) override {}
+    bool openPrivacySettings() override { return false; }
+    void playSaveSound() override {}
+    void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
+        done(QImage(), 0);
+    }
+    void handOff(const QString&, int, std::function<void(const Status&)> done) override {
+        done(Error{QStringLiteral("No clipboard without a desktop.")});
+    }
+};
