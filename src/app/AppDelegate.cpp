@@ -87,8 +87,7 @@ NotchActions AppDelegate::actions() {
     a.openClip = weakly(this, [](AppDelegate& d) { d.openClip(); });
     a.reveal = weakly(this, [](AppDelegate& d) { d.revealClip(); });
     a.togglePause = weakly(this, [](AppDelegate& d) { d.togglePause(); });
-    // The settings window comes with the menu; until then the clips folder is the nearest thing.
-    a.openSettings = weakly(this, [](AppDelegate& d) { d.openFolder(); });
+    a.openSettings = weakly(this, [](AppDelegate& d) { d.openSettings(); });
     a.openPrivacySettings = weakly(this, [](AppDelegate& d) { d.openScreenRecordingSettings(); });
     a.retry = weakly(this, [](AppDelegate& d) { d.startRecording(false); });
     return a;
@@ -346,6 +345,45 @@ void AppDelegate::sendToClaude() {
                             d.returnToLive(5);
                         }
                     }));
+}
+
+void AppDelegate::openSettings() {
+    m_shell.showSettings(weakly(this, [](AppDelegate& d) { d.openFolder(); }));
+}
+
+std::vector<StatusMenu::Entry> AppDelegate::menuEntries() const {
+    return StatusMenu::entries(StatusMenu::State{
+        .bufferSeconds = Settings::bufferSeconds(),
+        .saveLength = m_model.saveLength(),
+        .paused = m_userPaused || m_lockPaused,
+        .recentClips = Settings::recentClips(5),
+    });
+}
+
+void AppDelegate::menuChose(const StatusMenu::Entry& entry) {
+    using StatusMenu::Command;
+    switch (entry.command) {
+    case Command::Save:
+        saveReplay();
+        break;
+    case Command::TogglePause:
+        togglePause();
+        break;
+    case Command::OpenRecent:
+        m_shell.openFile(entry.clip);
+        break;
+    case Command::OpenFolder:
+        openFolder();
+        break;
+    case Command::Settings:
+        openSettings();
+        break;
+    case Command::Quit:
+        QCoreApplication::quit();
+        break;
+    case Command::None:
+        break;
+    }
 }
 
 QString AppDelegate::statusText() const {

@@ -3,6 +3,7 @@
 #include "app/DesktopShell.h"
 #include "app/Recording.h"
 #include "app/Scheduler.h"
+#include "app/StatusMenu.h"
 #include "notch/NotchActions.h"
 
 #include <QObject>
@@ -64,6 +65,11 @@ public:
     void openFolder();
     void openScreenRecordingSettings();
     void sendToClaude();
+    void openSettings();
+
+    // The tray menu, built from the state of this moment, and what its items do.
+    std::vector<StatusMenu::Entry> menuEntries() const;
+    void menuChose(const StatusMenu::Entry& entry);
 
     void repositionNotch() { m_shell.reposition(); }
     // A plain second launch shows this one's panel for a few seconds.

@@ -56,6 +56,11 @@ void AppShell::openFolder(const QString& path) {
     m_workspace->openFolder(path);
 }
 
+void AppShell::showSettings(std::function<void()> openFolder) {
+    // Until the settings window exists, the clips folder is the nearest thing.
+    openFolder();
+}
+
 bool AppShell::openPrivacySettings() {
     // Nothing to grant on X11.
     return false;

@@ -30,6 +30,7 @@ public:
     void openFile(const QString& path) override;
     void reveal(const QString& path) override;
     void openFolder(const QString& path) override;
+    void showSettings(std::function<void()> openFolder) override;
     bool openPrivacySettings() override;
     void playSaveSound() override;
     void makeThumbnail(const QString& clip, std::function<void(const QImage&, double)> done) override;

@@ -25,6 +25,8 @@ public:
     virtual void openFile(const QString& path) = 0;
     virtual void reveal(const QString& path) = 0;
     virtual void openFolder(const QString& path) = 0;
+    // The settings window, created on first use; `openFolder` backs its folder button.
+    virtual void showSettings(std::function<void()> openFolder) = 0;
     // False where there is nothing to grant: the controller then tries to record again.
     virtual bool openPrivacySettings() = 0;
     virtual void playSaveSound() = 0;

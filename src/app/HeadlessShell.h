@@ -14,12 +14,13 @@ public:
     void openFile(const QString&) override {}
     void reveal(const QString&) override {}
     void openFolder(const QString&) override {}
+    void showSettings(std::function<void()>) override {}
     bool openPrivacySettings() override { return false; }
     void playSaveSound() override {}
     void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
         done(QImage(), 0);
     }
     void handOff(const QString&, int, std::function<void(const Status&)> done) override {
-        done(Error{QStringLiteral("No clipboard without a desktop.")});
+        done(platformError(QStringLiteral("No clipboard without a desktop.")));
     }
 };

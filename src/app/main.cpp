@@ -6,6 +6,7 @@
 #include "app/QtScheduler.h"
 #include "app/RecorderRecording.h"
 #include "app/SignalWatcher.h"
+#include "app/StatusItem.h"
 #include "notch/NotchController.h"
 #include "notch/ReplayModel.h"
 #include "platform/ControlChannel.h"
@@ -188,6 +189,8 @@ int runDesktop(int argc, char** argv) {
     std::unique_ptr<Screens> screens = createScreens();
     NotchController notch(model, controller.actions(), *screens, *platform.clock);
     shell.setNotch(&notch);
+    StatusItem statusItem([&controller] { return controller.menuEntries(); },
+                          [&controller](const StatusMenu::Entry& entry) { controller.menuChose(entry); });
     // Ctrl+Alt+R; the press is handled on the next turn of the loop, like any other save request.
     HotKey hotKey(
         Qt::Key_R, Qt::ControlModifier | Qt::AltModifier,

@@ -87,7 +87,8 @@ public:
     void copyFile(const QString& path) override { copied = path; }
     void openFile(const QString& path) override { opened = path; }
     void reveal(const QString&) override {}
-    void openFolder(const QString&) override {}
+    void openFolder(const QString& path) override { openedFolder = path; }
+    void showSettings(std::function<void()> openFolder) override { settingsFolderButton = openFolder; }
     bool openPrivacySettings() override { return false; }
     void playSaveSound() override { ++sounds; }
     void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
@@ -105,6 +106,8 @@ public:
     Status handoffResult = Ok{};
     QString copied;
     QString opened;
+    QString openedFolder;
+    std::function<void()> settingsFolderButton;
 };
 
 // A clip file that exists; the test case creates it.
@@ -380,6 +383,34 @@ private slots:
         QCOMPARE(rig.model.phase(), Phase::notice("Replay was moved or deleted"));
         rig.scheduler.advance(5);
         QCOMPARE(rig.model.phase(), Phase::live());
+    }
+
+    void menuItemsReachTheController_data() {
+        QTest::addColumn<StatusMenu::Command>("command");
+        QTest::newRow("save") << StatusMenu::Command::Save;
+        QTest::newRow("pause") << StatusMenu::Command::TogglePause;
+        QTest::newRow("recent clip") << StatusMenu::Command::OpenRecent;
+        QTest::newRow("folder") << StatusMenu::Command::OpenFolder;
+        QTest::newRow("settings") << StatusMenu::Command::Settings;
+    }
+    void menuItemsReachTheController() {
+        QFETCH(StatusMenu::Command, command);
+        using StatusMenu::Command;
+        Rig rig;
+        rig.live();
+        rig.delegate->menuChose(StatusMenu::Entry::item(QString(), command, clip));
+        QCOMPARE(rig.current().saves.size(), size_t(command == Command::Save));
+        QCOMPARE(rig.delegate->userPaused(), command == Command::TogglePause);
+        QCOMPARE(rig.shell.opened, command == Command::OpenRecent ? clip : QString());
+        if (command == Command::Settings) {
+            QVERIFY(rig.shell.openedFolder.isEmpty());
+            rig.shell.settingsFolderButton();
+        }
+        QCOMPARE(rig.shell.openedFolder.isEmpty(),
+                 command != Command::OpenFolder && command != Command::Settings);
+        // The menu reads the pause from the controller.
+        QCOMPARE(rig.delegate->menuEntries()[1].title,
+                 command == Command::TogglePause ? "Resume Replay" : "Pause and Clear Buffer");
     }
 
     void handoff_data() {

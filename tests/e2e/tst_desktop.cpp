@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
+#include <QPoint>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -225,6 +226,38 @@ private slots:
         QVERIFY(app->waitForFinished(10000) && exitedCleanly(*app));
         QVERIFY2(!QFileInfo::exists(bufferRoot()), qPrintable(buffers().join(' ')));
         QCOMPARE(run("--status").first, 1); // nothing left to answer
+    }
+
+    // Through a real tray host (XEmbed): a click on the icon opens the menu, whose first item saves.
+    void savesFromTrayMenu() {
+        QProcess* trayer = m_x.startClient(
+            "trayer", {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "200"});
+        QVERIFY2(trayer->waitForStarted(), "trayer did not start");
+        launch();
+        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        // The icon is the small Ferrovane window the host embedded; the panel is the large one.
+        const QRegularExpression window(
+            R"re("Ferrovane": \("ferrovane" "Ferrovane"\)\s+(\d+)x(\d+)\S*\s+\+(\d+)\+(\d+))re");
+        QPoint icon;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QProcess tree;
+                tree.start("xwininfo", {"-root", "-tree"});
+                tree.waitForFinished(5000);
+                for (const auto& m : window.globalMatch(QString::fromLatin1(tree.readAllStandardOutput()))) {
+                    if (m.captured(1).toInt() <= 64)
+                        icon = QPoint(m.captured(3).toInt() + m.captured(1).toInt() / 2,
+                                      m.captured(4).toInt() + m.captured(2).toInt() / 2);
+                }
+                return !icon.isNull();
+            }(),
+            10000);
+        QProcess::execute("xdotool",
+                          {"mousemove", QString::number(icon.x()), QString::number(icon.y()), "click", "1"});
+        QTest::qWait(500);
+        QProcess::execute("xdotool", {"key", "Down", "Return"}); // the first item: "Save Last 30 Seconds"
+        QVERIFY2(reaches("^phase: saved$", 30000), qPrintable(status()));
+        trayer->kill();
     }
 
     // Last: it takes the X server down. The panel goes with its X connection (Qt's xcb plugin exits at
