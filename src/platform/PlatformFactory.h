@@ -47,3 +47,9 @@ class GlobalShortcut;
 // The session's way to watch the keyboard for a shortcut: X11 passive grabs; elsewhere a backend whose
 // registration fails with the reason.
 std::unique_ptr<GlobalShortcut> createGlobalShortcut();
+
+class LoginItem;
+
+// Starting the application at login: an XDG autostart entry that runs this executable. Call once the
+// QCoreApplication exists (it knows the executable's path).
+std::unique_ptr<LoginItem> createLoginItem();

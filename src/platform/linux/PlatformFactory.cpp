@@ -132,3 +132,11 @@ std::unique_ptr<GlobalShortcut> createGlobalShortcut() {
     return std::make_unique<NullGlobalShortcut>(
         QStringLiteral("No X display to watch the keyboard on (DISPLAY is not set)."));
 }
+
+#include "platform/linux/XdgAutostart.h"
+
+#include <QCoreApplication>
+
+std::unique_ptr<LoginItem> createLoginItem() {
+    return std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());
+}
