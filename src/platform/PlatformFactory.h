@@ -53,3 +53,9 @@ class LoginItem;
 // Starting the application at login: an XDG autostart entry that runs this executable. Call once the
 // QCoreApplication exists (it knows the executable's path).
 std::unique_ptr<LoginItem> createLoginItem();
+
+class Appearance;
+
+// The desktop's light or dark preference, from the settings portal on the session bus; without one it
+// stays light. Call once the QCoreApplication exists.
+std::unique_ptr<Appearance> createAppearance();

@@ -134,9 +134,14 @@ std::unique_ptr<GlobalShortcut> createGlobalShortcut() {
 }
 
 #include "platform/linux/XdgAutostart.h"
+#include "platform/linux/dbus/PortalAppearance.h"
 
 #include <QCoreApplication>
 
 std::unique_ptr<LoginItem> createLoginItem() {
     return std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());
+}
+
+std::unique_ptr<Appearance> createAppearance() {
+    return std::make_unique<PortalAppearance>(QDBusConnection::sessionBus());
 }
