@@ -10,10 +10,9 @@ struct Option {
 };
 
 const Option options[] = {
-    {"--save", ControlCommand::Save},
-    {"--toggle-pause", ControlCommand::TogglePause},
-    {"--status", ControlCommand::Status},
-    {"--quit", ControlCommand::Quit},
+    {"--save", ControlCommand::Save},     {"--toggle-pause", ControlCommand::TogglePause},
+    {"--status", ControlCommand::Status}, {"--quit", ControlCommand::Quit},
+    {"--locked", ControlCommand::Locked}, {"--unlocked", ControlCommand::Unlocked},
 };
 
 void printLine(QString text, FILE* stream) {

@@ -7,8 +7,8 @@
 #include <optional>
 
 // The command-line options that act on the running instance instead of starting one: --save,
-// --toggle-pause, --status and --quit. The first of them among the arguments counts; none when the
-// arguments hold none.
+// --toggle-pause, --status, --quit, --locked and --unlocked. The first of them among the arguments counts;
+// none when the arguments hold none.
 std::optional<ControlCommand> controlCommandIn(const QStringList& arguments);
 
 // Sends the command and reports like a command-line tool: 0 once the instance has taken it (--status

@@ -7,7 +7,8 @@
 #include <functional>
 
 // What another launch can ask of the running instance.
-enum class ControlCommand { Save, TogglePause, Status, Quit, Peek };
+// Locked and Unlocked come from screen lockers that tell nobody else (swayidle, hypridle).
+enum class ControlCommand { Save, TogglePause, Status, Quit, Peek, Locked, Unlocked };
 
 // What the running instance does when asked, on the main thread. The caller is answered before any of
 // these runs, except status, whose text is the answer: one "key: value" per line.
@@ -17,6 +18,8 @@ struct ControlHandlers {
     std::function<void()> quit;
     std::function<void()> peek;
     std::function<QString()> status;
+    std::function<void()> locked;
+    std::function<void()> unlocked;
 };
 
 enum class ClaimOutcome {

@@ -171,6 +171,8 @@ private slots:
         QTest::newRow("toggle pause") << "--toggle-pause" << Here << none << none << "togglePause";
         QTest::newRow("status") << "--status" << Here << "state: paused\nbuffered: 0.0\n" << none << "status";
         QTest::newRow("quit") << "--quit" << Here << none << none << "quit";
+        QTest::newRow("locked") << "--locked" << Here << none << none << "locked";
+        QTest::newRow("unlocked") << "--unlocked" << Here << none << none << "unlocked";
         QTest::newRow("second launch peeks") << none << Here << none << none << "peek";
         QTest::newRow("nothing running") << "--status" << Nowhere << none << notRunning << none;
         QTest::newRow("no bus") << "--save" << NoBus << none << notRunning << none;
@@ -193,6 +195,8 @@ private slots:
                     note("status")();
                     return QStringLiteral("state: paused\nbuffered: 0.0");
                 },
+            .locked = note("locked"),
+            .unlocked = note("unlocked"),
         };
         DBusControlChannel channel(QDBusConnection::connectToBus(m_sessionBus, QStringLiteral("instance")));
         if (instance == Here) QCOMPARE(channel.claim(handlers), ClaimOutcome::Claimed);

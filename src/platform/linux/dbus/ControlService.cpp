@@ -25,6 +25,14 @@ void ControlService::Peek() {
     afterReply(m_handlers.peek);
 }
 
+void ControlService::Locked() {
+    afterReply(m_handlers.locked);
+}
+
+void ControlService::Unlocked() {
+    afterReply(m_handlers.unlocked);
+}
+
 QString ControlService::Status() {
     Q_ASSERT(QThread::currentThread() == thread());
     return m_handlers.status ? m_handlers.status() : QString();

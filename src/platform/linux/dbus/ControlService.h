@@ -24,6 +24,8 @@ public slots:
     void Peek();
     QString Status();
     void Quit();
+    void Locked();
+    void Unlocked();
 
 private:
     void afterReply(const std::function<void()>& handler);

@@ -22,6 +22,10 @@ QString methodFor(ControlCommand command) {
         return QStringLiteral("Quit");
     case ControlCommand::Peek:
         return QStringLiteral("Peek");
+    case ControlCommand::Locked:
+        return QStringLiteral("Locked");
+    case ControlCommand::Unlocked:
+        return QStringLiteral("Unlocked");
     }
     Q_UNREACHABLE();
 }
