@@ -5,14 +5,17 @@
 #include "notch/NotchController.h"
 #include "platform/MediaAssets.h"
 #include "platform/Pasteboard.h"
+#include "platform/ScreenCapture.h"
 #include "platform/SoundPlayer.h"
 #include "platform/Workspace.h"
 
 #include <QCoreApplication>
 
-AppShell::AppShell(std::shared_ptr<MediaAssets> assets, std::unique_ptr<Pasteboard> pasteboard,
-                   std::unique_ptr<Workspace> workspace, std::unique_ptr<SoundPlayer> sound)
-    : m_assets(std::move(assets))
+AppShell::AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
+                   std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<Workspace> workspace,
+                   std::unique_ptr<SoundPlayer> sound)
+    : m_capture(std::move(capture))
+    , m_assets(std::move(assets))
     , m_pasteboard(std::move(pasteboard))
     , m_workspace(std::move(workspace))
     , m_sound(std::move(sound)) {}
@@ -36,8 +39,7 @@ void AppShell::reposition() {
 }
 
 bool AppShell::captureAllowed() {
-    // X11 asks no permission: a display connection that works may be captured.
-    return true;
+    return m_capture->captureAllowed();
 }
 
 void AppShell::copyFile(const QString& path) {
@@ -62,7 +64,9 @@ void AppShell::showSettings(std::function<void()> openFolder) {
 }
 
 bool AppShell::openPrivacySettings() {
-    // Nothing to grant on X11.
+    // No settings page grants screen capture on Linux: where the desktop asks (Wayland), forgetting the
+    // earlier answer makes the next start ask again; the controller then starts again.
+    m_capture->forgetChoice();
     return false;
 }
 

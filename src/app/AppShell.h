@@ -9,6 +9,7 @@
 class MediaAssets;
 class NotchController;
 class Pasteboard;
+class ScreenCapture;
 class SoundPlayer;
 class Workspace;
 
@@ -16,8 +17,9 @@ class Workspace;
 // file manager, the theme's sounds and the clip tools on the thread pool.
 class AppShell final : public DesktopShell {
 public:
-    AppShell(std::shared_ptr<MediaAssets> assets, std::unique_ptr<Pasteboard> pasteboard,
-             std::unique_ptr<Workspace> workspace, std::unique_ptr<SoundPlayer> sound);
+    AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
+             std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<Workspace> workspace,
+             std::unique_ptr<SoundPlayer> sound);
     ~AppShell() override;
 
     void setNotch(NotchController* notch);
@@ -37,6 +39,7 @@ public:
     void handOff(const QString& clip, int frameCount, std::function<void(const Status&)> done) override;
 
 private:
+    std::shared_ptr<ScreenCapture> m_capture;
     std::shared_ptr<MediaAssets> m_assets;
     std::unique_ptr<Pasteboard> m_pasteboard;
     std::unique_ptr<Workspace> m_workspace;

@@ -168,6 +168,8 @@ int runDesktop(int argc, char** argv) {
         .quit = [] { QCoreApplication::quit(); },
         .peek = onDelegate(&AppDelegate::peekForSecondLaunch),
         .status = [&] { return delegate ? delegate->statusText() : QStringLiteral("phase: starting\n"); },
+        .locked = onDelegate(&AppDelegate::screenLocked),
+        .unlocked = onDelegate(&AppDelegate::screenUnlocked),
     });
     if (claim == ClaimOutcome::AlreadyRunning) return control->send(ControlCommand::Peek) ? 0 : 1;
 
@@ -177,7 +179,8 @@ int runDesktop(int argc, char** argv) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    AppShell shell(platform.assets, createPasteboard(), createWorkspace(), createSoundPlayer());
+    AppShell shell(platform.capture, platform.assets, createPasteboard(), createWorkspace(),
+                   createSoundPlayer());
     AppDelegate controller(
         model,
         [platform](double buffer, int fps, double width) {
@@ -222,9 +225,11 @@ int runDesktop(int argc, char** argv) {
 }
 
 void printUsage() {
-    std::fputs("Usage: ferrovane [--save | --toggle-pause | --status | --quit | --headless [--stats]]\n"
+    std::fputs("Usage: ferrovane [--save | --toggle-pause | --status | --quit | --locked | --unlocked |\n"
+               "                 --headless [--stats]]\n"
                "  Without options, starts Ferrovane: the panel at the top of the screen, Ctrl+Alt+R saves.\n"
-               "  --save, --toggle-pause, --status and --quit act on the running instance.\n"
+               "  --save, --toggle-pause, --status and --quit act on the running instance; --locked and\n"
+               "  --unlocked tell it the screen locked or unlocked (for lockers that tell nobody else).\n"
                "  --headless records the main display into a rolling buffer until SIGINT or SIGTERM;\n"
                "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n"
                "  --stats prints frame and segment counters on stderr when it stops.\n",

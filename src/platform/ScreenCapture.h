@@ -70,6 +70,11 @@ public:
     // The displays that can be captured; an error when capture is not possible at all.
     virtual Result<ShareableContent> shareableContent() = 0;
 
+    // Whether the user lets this application record the screen; true where nobody is asked.
+    virtual bool captureAllowed() const { return true; }
+    // Forgets the user's earlier answer, so that the next start asks again; nothing where nobody is asked.
+    virtual void forgetChoice() {}
+
     // X11 cannot leave one process's windows out of a root-window grab: the exclusion is accepted and
     // ignored there.
     virtual Result<std::unique_ptr<CaptureStream>>
