@@ -14,22 +14,35 @@
 #include <QGuiApplication>
 #endif
 
+#ifdef FERROVANE_WITH_PIPEWIRE
+#include "platform/linux/wayland/PortalScreenCapture.h"
+#endif
+
 #include <QByteArray>
 #include <QString>
 
 namespace {
 
+// XWayland sets DISPLAY too, but shows only its own windows: the session type decides.
+bool waylandSession() {
+    return qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 std::shared_ptr<ScreenCapture> createScreenCapture() {
     const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
     if (forced == "null")
         return std::make_shared<NullScreenCapture>(QStringLiteral("Screen capture is turned off."));
+#ifdef FERROVANE_WITH_PIPEWIRE
+    if (forced == "portal" || (forced.isEmpty() && waylandSession()))
+        return std::make_shared<PortalScreenCapture>(RestoreTokenFile::standard());
+#endif
 #ifdef FERROVANE_WITH_X11
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || forced == "x11")
         return std::make_shared<XcbScreenCapture>(qEnvironmentVariable("DISPLAY"));
 #endif
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return std::make_shared<NullScreenCapture>(
-            QStringLiteral("Screen capture on Wayland is not supported yet. Log in to an X11 session."));
+    if (waylandSession())
+        return std::make_shared<NullScreenCapture>(QStringLiteral(
+            "This build of Ferrovane cannot record a Wayland session (it has no PipeWire support)."));
     return std::make_shared<NullScreenCapture>(
         QStringLiteral("No X display to record (DISPLAY is not set)."));
 }

@@ -13,11 +13,13 @@ int scaleFlags(int sourceWidth, int width) {
 
 } // namespace
 
-Status FrameConverter::prepare(int sourceWidth, int sourceHeight) {
-    if (m_sws && sourceWidth == m_sourceWidth && sourceHeight == m_sourceHeight) return Ok{};
-    m_sws.reset(sws_getContext(sourceWidth, sourceHeight, AV_PIX_FMT_BGRA, m_width, m_height,
-                               AV_PIX_FMT_YUV420P, scaleFlags(sourceWidth, m_width), nullptr, nullptr,
-                               nullptr));
+Status FrameConverter::prepare(int sourceWidth, int sourceHeight, PixelOrder order) {
+    if (m_sws && sourceWidth == m_sourceWidth && sourceHeight == m_sourceHeight && order == m_sourceOrder)
+        return Ok{};
+    // Alpha never reaches YUV, so the padding byte of BGRx and RGBx pictures is harmless here.
+    const AVPixelFormat format = order == PixelOrder::RGBA ? AV_PIX_FMT_RGBA : AV_PIX_FMT_BGRA;
+    m_sws.reset(sws_getContext(sourceWidth, sourceHeight, format, m_width, m_height, AV_PIX_FMT_YUV420P,
+                               scaleFlags(sourceWidth, m_width), nullptr, nullptr, nullptr));
     if (!m_sws)
         return platformError(QStringLiteral("Cannot convert a %1x%2 picture to %3x%4.")
                                  .arg(sourceWidth)
@@ -34,11 +36,12 @@ Status FrameConverter::prepare(int sourceWidth, int sourceHeight) {
     }
     m_sourceWidth = sourceWidth;
     m_sourceHeight = sourceHeight;
+    m_sourceOrder = order;
     return Ok{};
 }
 
 Status FrameConverter::convert(const PixelBuffer& source, AVFrame& frame) {
-    if (Status prepared = prepare(source.width, source.height); !prepared) return prepared;
+    if (Status prepared = prepare(source.width, source.height, source.order); !prepared) return prepared;
     const uint8_t* const planes[4] = {source.data, nullptr, nullptr, nullptr};
     const int strides[4] = {source.bytesPerRow, 0, 0, 0};
     const int rows = sws_scale(m_sws.get(), planes, strides, 0, source.height, frame.data, frame.linesize);

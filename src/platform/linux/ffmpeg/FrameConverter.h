@@ -6,9 +6,9 @@
 
 namespace ffmpeg {
 
-// BGRA pictures of any size to YUV 4:2:0 at the encoder's size in one libswscale pass, with BT.709
-// coefficients and limited range, as the stream is tagged. The scaler is rebuilt only when the source
-// size changes (a monitor can be narrower or wider than the encoder). Encoder thread only.
+// 32-bit RGB pictures of any size and byte order to YUV 4:2:0 at the encoder's size in one libswscale pass,
+// with BT.709 coefficients and limited range, as the stream is tagged. The scaler is rebuilt only when the
+// source size changes (a monitor can be narrower or wider than the encoder). Encoder thread only.
 class FrameConverter {
 public:
     FrameConverter(int width, int height)
@@ -19,13 +19,14 @@ public:
     Status convert(const PixelBuffer& source, AVFrame& frame);
 
 private:
-    Status prepare(int sourceWidth, int sourceHeight);
+    Status prepare(int sourceWidth, int sourceHeight, PixelOrder order);
 
     const int m_width;
     const int m_height;
     SwsPtr m_sws;
     int m_sourceWidth = 0;
     int m_sourceHeight = 0;
+    PixelOrder m_sourceOrder = PixelOrder::BGRA;
 };
 
 } // namespace ffmpeg

@@ -15,8 +15,9 @@ void FramePool::ReleaseMemory::operator()(uint8_t* memory) const {
         std::free(memory);
 }
 
-FramePool::FramePool(int count, QSize size)
+FramePool::FramePool(int count, QSize size, PixelOrder order)
     : m_size(size)
+    , m_order(order)
     , m_buffers(size_t(count))
     , m_free(size_t(count), true) {}
 
@@ -49,8 +50,8 @@ std::shared_ptr<FramePool> FramePool::createShared(xcb_connection_t* connection,
     return pool;
 }
 
-std::shared_ptr<FramePool> FramePool::createPrivate(int count, QSize size) {
-    std::shared_ptr<FramePool> pool(new FramePool(count, size));
+std::shared_ptr<FramePool> FramePool::createPrivate(int count, QSize size, PixelOrder order) {
+    std::shared_ptr<FramePool> pool(new FramePool(count, size, order));
     for (size_t i = 0; i < size_t(count); ++i) {
         // Cache-line aligned for the scaler's vector loads.
         auto* memory = static_cast<uint8_t*>(std::aligned_alloc(64, (pool->bytesPerBuffer() + 63) / 64 * 64));
@@ -70,7 +71,7 @@ void FramePool::prefault(size_t index) {
 
 void FramePool::adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, xcb_shm_seg_t segment) {
     Buffer& buffer = m_buffers[index];
-    buffer.picture = PixelBuffer{memory.get(), m_size.width(), m_size.height(), bytesPerRow()};
+    buffer.picture = PixelBuffer{memory.get(), m_size.width(), m_size.height(), bytesPerRow(), m_order};
     buffer.memory = std::move(memory);
     buffer.segment = segment;
 }

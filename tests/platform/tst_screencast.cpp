@@ -1,0 +1,158 @@
+#include "platform/linux/wayland/PipeWireFrames.h"
+#include "platform/linux/wayland/PortalRequest.h"
+#include "platform/linux/wayland/RestoreTokenFile.h"
+#include "platform/linux/wayland/ScreenCastSession.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <spa/param/video/raw.h>
+
+using namespace std::chrono_literals;
+using PipeWireFrames::Kind;
+
+// The decisions of the Wayland capture that do not need a portal or a PipeWire daemon.
+class TestScreenCast : public QObject {
+    Q_OBJECT
+private slots:
+    void responses_data() {
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("success") << 0u << QString();
+        QTest::newRow("cancelled") << 1u << "Screen sharing was not allowed (Start).";
+        QTest::newRow("other") << 2u << "The desktop could not share the screen (Start failed).";
+        QTest::newRow("unknown code") << 7u << "The desktop could not share the screen (Start failed).";
+    }
+    void responses() {
+        QFETCH(uint, code);
+        QFETCH(QString, error);
+        const QVariantMap results{{"restore_token", "t"}};
+        const Result<QVariantMap> result = PortalRequest::fromResponse(code, results, "Start");
+        QCOMPARE(bool(result), error.isEmpty());
+        if (result)
+            QCOMPARE(result.value(), results);
+        else
+            QCOMPARE(result.error(),
+                     Error({code == 1 ? PortalRequest::cancelledDomain : "portal", int(code), error}));
+    }
+
+    void cursorModes_data() {
+        QTest::addColumn<uint>("available");
+        QTest::addColumn<uint>("asked");
+        QTest::newRow("all: embedded") << 7u << 2u;
+        QTest::newRow("metadata only: we draw it") << 4u << 4u;
+        QTest::newRow("hidden only") << 1u << 1u;
+        QTest::newRow("nothing said") << 0u << 1u;
+    }
+    void cursorModes() {
+        QFETCH(uint, available);
+        QFETCH(uint, asked);
+        QCOMPARE(ScreenCastSession::cursorMode(available), asked);
+    }
+
+    // Stored, used, replaced, forgotten; a file that holds no plausible token is ignored.
+    void restoreToken_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("a portal's token")
+            << QByteArray("5c8a6d1e-33f2-4d5e-9a7b-0c1d2e3f4a5b\n") << "5c8a6d1e-33f2-4d5e-9a7b-0c1d2e3f4a5b";
+        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::newRow("binary") << QByteArray("\x01\xff token", 8) << QString();
+        QTest::newRow("too long") << QByteArray(300, 'a') << QString();
+    }
+    void restoreToken() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, read);
+        QTemporaryDir dir;
+        const RestoreTokenFile tokens(dir.filePath("Ferrovane/screencast-restore-token"));
+        QVERIFY(!tokens.read());
+        tokens.write("first");
+        QCOMPARE(tokens.read(), std::optional<QString>("first"));
+        QCOMPARE(QFile::permissions(tokens.path()),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser); // 0600
+        tokens.write("second");
+        QCOMPARE(tokens.read(), std::optional<QString>("second"));
+
+        QFile file(tokens.path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        QCOMPARE(tokens.read().value_or(QString()), read);
+        tokens.forget();
+        QVERIFY(!tokens.read());
+    }
+
+    void buffers_data() {
+        QTest::addColumn<bool>("corrupted");
+        QTest::addColumn<bool>("mapped");
+        QTest::addColumn<uint>("chunkSize");
+        QTest::addColumn<Kind>("kind");
+        QTest::newRow("a picture") << false << true << 9216000u << Kind::Complete;
+        QTest::newRow("cursor only") << false << true << 0u << Kind::Idle;
+        QTest::newRow("corrupted") << true << true << 9216000u << Kind::Dropped;
+        QTest::newRow("not mapped") << false << false << 9216000u << Kind::Dropped;
+    }
+    void buffers() {
+        QFETCH(bool, corrupted);
+        QFETCH(bool, mapped);
+        QFETCH(uint, chunkSize);
+        QFETCH(Kind, kind);
+        QCOMPARE(PipeWireFrames::classify({corrupted, mapped, chunkSize}), kind);
+    }
+
+    void formats_data() {
+        QTest::addColumn<uint>("format");
+        QTest::addColumn<int>("order"); // -1: refused
+        QTest::newRow("BGRx") << uint(SPA_VIDEO_FORMAT_BGRx) << int(PixelOrder::BGRA);
+        QTest::newRow("BGRA") << uint(SPA_VIDEO_FORMAT_BGRA) << int(PixelOrder::BGRA);
+        QTest::newRow("RGBx") << uint(SPA_VIDEO_FORMAT_RGBx) << int(PixelOrder::RGBA);
+        QTest::newRow("RGBA") << uint(SPA_VIDEO_FORMAT_RGBA) << int(PixelOrder::RGBA);
+        QTest::newRow("xRGB") << uint(SPA_VIDEO_FORMAT_xRGB) << -1;
+        QTest::newRow("I420") << uint(SPA_VIDEO_FORMAT_I420) << -1;
+    }
+    void formats() {
+        QFETCH(uint, format);
+        QFETCH(int, order);
+        const std::optional<PixelOrder> found = PipeWireFrames::orderOf(format);
+        QCOMPARE(found ? int(*found) : -1, order);
+    }
+
+    void strides_data() {
+        QTest::addColumn<int>("stride");
+        QTest::addColumn<uint>("offset");
+        QTest::addColumn<uint>("size");
+        QTest::addColumn<bool>("fits");
+        // 100 × 10 pixels: 400 bytes a row.
+        QTest::newRow("tight") << 400 << 0u << 4000u << true;
+        QTest::newRow("padded rows, last row short") << 512 << 0u << 512u * 9 + 400 << true;
+        QTest::newRow("one byte missing") << 512 << 0u << 512u * 9 + 399 << false;
+        QTest::newRow("offset pushes it out") << 400 << 64u << 4000u << false;
+        QTest::newRow("stride below a row") << 396 << 0u << 4000u << false;
+    }
+    void strides() {
+        QFETCH(int, stride);
+        QFETCH(uint, offset);
+        QFETCH(uint, size);
+        QFETCH(bool, fits);
+        QCOMPARE(PipeWireFrames::fits(100, 10, stride, offset, size), fits);
+    }
+
+    // A 60 Hz compositor at 30 fps: every other frame passes, jitter of a few ms does not shift the beat,
+    // and a frame after a still spell starts at once.
+    void gate() {
+        PipeWireFrames::Gate gate(33'333'333ns);
+        QVERIFY(gate.admit(1000ms));
+        QVERIFY(!gate.admit(1016ms));
+        QCOMPARE(gate.next(), 1000ms + 33'333'333ns);
+        QVERIFY(gate.admit(1031ms)); // 2.3 ms early: forgiven
+        QVERIFY(!gate.admit(1050ms));
+        QVERIFY(gate.admit(1067ms));
+        QCOMPARE(gate.next(), 1000ms + 3 * 33'333'333ns);
+        QVERIFY(gate.admit(5000ms));
+        QCOMPARE(gate.next(), 5000ms + 33'333'333ns);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScreenCast)
+#include "tst_screencast.moc"
