@@ -1,5 +1,5 @@
 #include "platform/linux/wayland/PipeWireFrames.h"
-#include "platform/linux/wayland/PortalRequest.h"
+#include "platform/linux/dbus/PortalRequest.h"
 #include "platform/linux/wayland/RestoreTokenFile.h"
 #include "platform/linux/wayland/ScreenCastSession.h"
 

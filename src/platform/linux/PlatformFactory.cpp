@@ -60,6 +60,9 @@ std::unique_ptr<PreferencesStore> createPreferencesStore() {
 }
 
 void prepareWindowSystem() {
+    // The panel places itself at the top of the screen and stays above everything, which Wayland clients
+    // may not do: on a Wayland session it runs through XWayland, unless the user chose otherwise.
+    if (waylandSession() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
     // The panel's steady updates are a few hundred bytes (the pulsing dot); through shared memory each
     // would also cost a round trip to the server before the next paint. Plain image requests are cheaper
     // for windows this small, and no slower for the open and close animation.
@@ -82,6 +85,7 @@ std::unique_ptr<Screens> createScreens() {
 
 #include "platform/linux/dbus/DBusControlChannel.h"
 #include "platform/linux/dbus/DBusScreenLockMonitor.h"
+#include "platform/linux/dbus/PortalGlobalShortcut.h"
 
 std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor() {
     return std::make_unique<DBusScreenLockMonitor>(
@@ -134,10 +138,9 @@ std::unique_ptr<GlobalShortcut> createGlobalShortcut() {
     if (forced == "null")
         return std::make_unique<NullGlobalShortcut>(QStringLiteral("The global shortcut is turned off."));
     // Xwayland hands keys to X clients only while one of its windows has the focus: a grab there would
-    // succeed and stay silent nearly always.
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && forced != "x11")
-        return std::make_unique<NullGlobalShortcut>(
-            QStringLiteral("Global shortcuts on Wayland are not supported yet. Log in to an X11 session."));
+    // succeed and stay silent nearly always. The desktop's portal binds the shortcut instead.
+    if (forced == "portal" || (forced != "x11" && waylandSession()))
+        return std::make_unique<PortalGlobalShortcut>(QDBusConnection::sessionBus());
 #ifdef FERROVANE_WITH_X11
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || forced == "x11")
         return std::make_unique<XcbGlobalShortcut>(qEnvironmentVariable("DISPLAY"));

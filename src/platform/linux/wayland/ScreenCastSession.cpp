@@ -1,7 +1,7 @@
 #include "platform/linux/wayland/ScreenCastSession.h"
 
 #include "platform/Logging.h"
-#include "platform/linux/wayland/PortalRequest.h"
+#include "platform/linux/dbus/PortalRequest.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>

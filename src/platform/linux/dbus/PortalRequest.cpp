@@ -1,4 +1,4 @@
-#include "platform/linux/wayland/PortalRequest.h"
+#include "platform/linux/dbus/PortalRequest.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -65,7 +65,7 @@ QString newToken() {
 Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QString& method,
                          const QVariantList& arguments, QVariantMap options, int timeoutMs) {
     if (!bus.isConnected())
-        return platformError(QStringLiteral("No session bus to reach the desktop's screen sharing."));
+        return platformError(QStringLiteral("No session bus to reach the desktop's portal."));
     const QString token = newToken();
     options.insert(QStringLiteral("handle_token"), token);
     QString path =
@@ -80,7 +80,7 @@ Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QS
     if (reply.type() != QDBusMessage::ReplyMessage) {
         unsubscribe(bus, path, catcher);
         return platformError(
-            QStringLiteral("The desktop's screen sharing is not available: %1").arg(reply.errorMessage()));
+            QStringLiteral("The desktop's portal is not available: %1").arg(reply.errorMessage()));
     }
     // Portals older than the handle_token convention answer on a path of their own choosing.
     const QString answeredPath = reply.arguments().value(0).value<QDBusObjectPath>().path();
@@ -95,8 +95,7 @@ Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QS
     }
     unsubscribe(bus, path, catcher);
     if (!catcher.answered)
-        return platformError(
-            QStringLiteral("The desktop did not answer the screen sharing request (%1).").arg(method));
+        return platformError(QStringLiteral("The desktop's portal did not answer (%1).").arg(method));
     return fromResponse(catcher.code, catcher.results, method);
 }
 
