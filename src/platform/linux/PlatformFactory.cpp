@@ -4,6 +4,7 @@
 #include "platform/linux/FfmpegMovieWriter.h"
 #include "platform/linux/MonotonicClock.h"
 #include "platform/linux/NullScreenCapture.h"
+#include "platform/linux/PointerStrip.h"
 #include "platform/linux/QSettingsStore.h"
 #include "platform/linux/QtScreens.h"
 #include "platform/linux/StatvfsDiskSpace.h"
@@ -70,10 +71,15 @@ void prepareWindowSystem() {
 }
 
 std::unique_ptr<Screens> createScreens() {
-    // Without a way to ask (Wayland, offscreen) the panel assumes no compositing manager and shapes itself.
+    // Without a way to ask (offscreen) the panel assumes no compositing manager and shapes itself.
     QtScreens::Probes probes;
 #ifdef FERROVANE_WITH_X11
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && waylandSession()) {
+        // XWayland: the Wayland compositor blends every window, and the pointer shows only over ours.
+        auto strip = std::make_shared<PointerStrip>();
+        probes.compositing = [] { return true; };
+        probes.pointerElsewhere = [strip] { return strip->pointerElsewhere(); };
+    } else if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         if (std::shared_ptr<X11DesktopProbe> probe = X11DesktopProbe::open()) {
             probes.compositing = [probe] { return probe->compositingManagerRunning(); };
             probes.pointer = [probe] { return probe->pointer(); };

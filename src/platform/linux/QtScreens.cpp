@@ -68,6 +68,8 @@ QPointF QtScreens::pointerLocation() const {
     Q_ASSERT(QThread::currentThread() == thread());
     // The centre of the pointer's pixel: the top row of a screen is then inside a rectangle that reaches
     // up to the screen's top edge, whose maximum edge counts as outside.
+    // Far beyond every screen: no panel rectangle contains it.
+    if (m_probes.pointerElsewhere && m_probes.pointerElsewhere()) return QPointF(-1e6, -1e6);
     std::optional<QPoint> native = m_probes.pointer && unscaled() ? m_probes.pointer() : std::nullopt;
     const QPoint p = native ? *native : QCursor::pos();
     return QPointF(p.x() + 0.5, baseline() - p.y() - 0.5);

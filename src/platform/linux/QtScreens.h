@@ -23,6 +23,9 @@ public:
         std::function<bool()> compositing;
         // In device pixels of the window system.
         std::function<std::optional<QPoint>()> pointer;
+        // Where the window system shows the pointer only over the application's own windows (XWayland),
+        // whether it is elsewhere: its last known position is then stale.
+        std::function<bool()> pointerElsewhere;
     };
 
     explicit QtScreens(Probes probes, QObject* parent = nullptr);
