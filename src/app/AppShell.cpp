@@ -8,6 +8,7 @@
 #include "platform/ScreenCapture.h"
 #include "platform/SoundPlayer.h"
 #include "platform/Workspace.h"
+#include "settings/SettingsWindow.h"
 
 #include <QCoreApplication>
 
@@ -59,8 +60,7 @@ void AppShell::openFolder(const QString& path) {
 }
 
 void AppShell::showSettings(std::function<void()> openFolder) {
-    // Until the settings window exists, the clips folder is the nearest thing.
-    openFolder();
+    if (m_settingsWindow) m_settingsWindow->show(std::move(openFolder));
 }
 
 bool AppShell::openPrivacySettings() {

@@ -10,6 +10,7 @@ class MediaAssets;
 class NotchController;
 class Pasteboard;
 class ScreenCapture;
+class SettingsWindow;
 class SoundPlayer;
 class Workspace;
 
@@ -23,6 +24,7 @@ public:
     ~AppShell() override;
 
     void setNotch(NotchController* notch);
+    void setSettingsWindow(SettingsWindow* window) { m_settingsWindow = window; }
 
     void peek(double seconds) override;
     void flash() override;
@@ -45,4 +47,5 @@ private:
     std::unique_ptr<Workspace> m_workspace;
     std::unique_ptr<SoundPlayer> m_sound;
     QPointer<NotchController> m_notch;
+    SettingsWindow* m_settingsWindow = nullptr;
 };

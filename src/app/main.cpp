@@ -9,9 +9,11 @@
 #include "app/StatusItem.h"
 #include "notch/NotchController.h"
 #include "notch/ReplayModel.h"
+#include "platform/Appearance.h"
 #include "platform/ControlChannel.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/Logging.h"
+#include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformFactory.h"
 #include "platform/ScreenLockMonitor.h"
@@ -20,6 +22,7 @@
 #include "recorder/PartialClip.h"
 #include "recorder/ReplayRecorder.h"
 #include "settings/Settings.h"
+#include "settings/SettingsWindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -150,6 +153,8 @@ int runDesktop(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     // A panel and a tray icon only: closing a window never ends the application.
     QApplication::setQuitOnLastWindowClosed(false);
+    const std::unique_ptr<Appearance> appearance = createAppearance();
+    followAppearance(*appearance);
     std::unique_ptr<PreferencesStore> store = createPreferencesStore();
     Settings::useStore(store.get());
     Settings::registerDefaults();
@@ -192,6 +197,8 @@ int runDesktop(int argc, char** argv) {
     std::unique_ptr<Screens> screens = createScreens();
     NotchController notch(model, controller.actions(), *screens, *platform.clock);
     shell.setNotch(&notch);
+    SettingsWindow settingsWindow(createLoginItem());
+    shell.setSettingsWindow(&settingsWindow);
     StatusItem statusItem([&controller] { return controller.menuEntries(); },
                           [&controller](const StatusMenu::Entry& entry) { controller.menuChose(entry); });
     // Ctrl+Alt+R; the press is handled on the next turn of the loop, like any other save request.
