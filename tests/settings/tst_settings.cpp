@@ -33,7 +33,7 @@ void touch(const QString& path, int ageSeconds) {
 }
 
 // Who changes the settings file, and how.
-enum class Writer { Us, InPlace, Replacing };
+enum class Writer { Us, InPlace, Replacing, Later };
 
 } // namespace
 
@@ -139,16 +139,21 @@ private slots:
         QTest::newRow("our own write") << Writer::Us;
         QTest::newRow("written in place") << Writer::InPlace;
         QTest::newRow("replaced, as editors do") << Writer::Replacing;
+        QTest::newRow("its folders made after the start") << Writer::Later;
     }
     void oneNotificationPerChange() {
         QFETCH(Writer, writer);
-        fresh([] { writeFile(configPath(), "[General]\nfps=30\n"); });
+        if (writer == Writer::Later)
+            fresh([] { QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively(); });
+        else
+            fresh([] { writeFile(configPath(), "[General]\nfps=30\n"); });
         QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
         // File times move in clock ticks of a few ms; a same-size edit within one tick of the last read
         // looks unchanged to QSettings' cache. People do not edit that fast.
         QTest::qWait(50);
         if (writer == Writer::Us) Settings::setValue(Settings::Keys::fps, 24);
-        if (writer == Writer::InPlace) writeFile(configPath(), "[General]\nfps=24\n");
+        if (writer == Writer::InPlace || writer == Writer::Later)
+            writeFile(configPath(), "[General]\nfps=24\n");
         if (writer == Writer::Replacing) {
             writeFile(configPath() + ".tmp", "[General]\nfps=24\n");
             QVERIFY(QFile::remove(configPath()));

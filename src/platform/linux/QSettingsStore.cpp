@@ -50,10 +50,13 @@ void QSettingsStore::remove(const QString& key) {
 }
 
 // Editors replace the file rather than write into it, so the folder is watched as well and the file is
-// added again whenever it reappears.
+// added again whenever it reappears. Until the folder exists, its nearest existing parent tells when it
+// is made.
 void QSettingsStore::watch() {
-    const QString dir = QFileInfo(m_path).absolutePath();
-    if (QFileInfo::exists(dir) && !m_watcher.directories().contains(dir)) m_watcher.addPath(dir);
+    QString dir = QFileInfo(m_path).absolutePath();
+    while (!QFileInfo::exists(dir) && QFileInfo(dir).absolutePath() != dir)
+        dir = QFileInfo(dir).absolutePath();
+    if (!m_watcher.directories().contains(dir)) m_watcher.addPath(dir);
     if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path)) m_watcher.addPath(m_path);
 }
 
