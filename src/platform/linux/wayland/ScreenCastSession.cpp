@@ -64,6 +64,9 @@ std::optional<ScreenCastSession::Stream> firstStream(const QVariant& streams) {
 class ScreenCastSession::Listener final : public QObject {
     Q_OBJECT
 public:
+    explicit Listener(RestoreTokenFile tokens)
+        : tokens(std::move(tokens)) {}
+    const RestoreTokenFile tokens;
     std::function<void()> onClosed; // main thread
     bool closed = false;            // main thread
 
@@ -71,6 +74,8 @@ public slots:
     void sessionClosed() {
         closed = true;
         qCDebug(lcCapture) << "the desktop closed the screen sharing session";
+        // The user stopped sharing: the next start asks again rather than quietly sharing once more.
+        tokens.forget();
         if (onClosed) onClosed();
     }
 };
@@ -121,7 +126,7 @@ Result<std::unique_ptr<ScreenCastSession>> ScreenCastSession::open(const Restore
     if (!stream) return platformError(QStringLiteral("The desktop shared no screen."));
     session->m_stream = *stream;
 
-    session->m_listener = new Listener;
+    session->m_listener = new Listener(tokens);
     session->m_listener->moveToThread(QCoreApplication::instance()->thread());
     bus.connect(QString::fromLatin1(PortalRequest::service), session->m_handle,
                 QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"),
