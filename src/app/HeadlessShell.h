@@ -1,15 +1,21 @@
 #pragma once
 
 #include "app/DesktopShell.h"
+#include "platform/ScreenCapture.h"
+
+#include <memory>
 
 // `ferrovane --headless`: no panel, clipboard, file manager or sound. Nothing reaches the clip actions
 // without a panel, and the thumbnail is skipped so that a clip is reported as soon as it is written.
 class HeadlessShell final : public DesktopShell {
 public:
+    explicit HeadlessShell(std::shared_ptr<ScreenCapture> capture)
+        : m_capture(std::move(capture)) {}
+
     void peek(double) override {}
     void flash() override {}
     void reposition() override {}
-    bool captureAllowed() override { return true; }
+    bool captureAllowed() override { return m_capture->captureAllowed(); }
     void copyFile(const QString&) override {}
     void openFile(const QString&) override {}
     void reveal(const QString&) override {}
@@ -23,4 +29,7 @@ public:
     void handOff(const QString&, int, std::function<void(const Status&)> done) override {
         done(platformError(QStringLiteral("No clipboard without a desktop.")));
     }
+
+private:
+    std::shared_ptr<ScreenCapture> m_capture;
 };

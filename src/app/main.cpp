@@ -82,7 +82,7 @@ int runHeadless(int argc, char** argv) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    HeadlessShell shell;
+    HeadlessShell shell(platform.capture);
     AppDelegate controller(
         model,
         [platform](double buffer, int fps, double width) {

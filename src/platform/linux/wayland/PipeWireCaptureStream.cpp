@@ -52,6 +52,11 @@ const spa_pod* formatParameter(spa_pod_builder& builder, const StreamConfigurati
 struct PipeWireCaptureStream::Hooks {
     pw_stream_events events{};
     spa_hook listener{};
+    // The shared node's removal (the producer went away) and the daemon's errors end the stream.
+    pw_registry_events registryEvents{};
+    spa_hook registryListener{};
+    pw_core_events coreEvents{};
+    spa_hook coreListener{};
     // The session's end is heard on the main thread; it reaches the stream only while the stream runs.
     std::mutex mutex;
     PipeWireCaptureStream* stream = nullptr; // guarded by mutex
@@ -90,6 +95,13 @@ Status PipeWireCaptureStream::startCapture() {
         pw_thread_loop_unlock(m_loop);
         return platformError(QStringLiteral("Cannot connect to PipeWire for the shared screen."), errno);
     }
+    m_hooks->coreEvents.version = PW_VERSION_CORE_EVENTS;
+    m_hooks->coreEvents.error = &onCoreError;
+    pw_core_add_listener(m_core, &m_hooks->coreListener, &m_hooks->coreEvents, this);
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    m_hooks->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+    m_hooks->registryEvents.global_remove = &onGlobalRemoved;
+    pw_registry_add_listener(m_registry, &m_hooks->registryListener, &m_hooks->registryEvents, this);
     m_stream = pw_stream_new(m_core, "Ferrovane",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -149,11 +161,17 @@ void PipeWireCaptureStream::stopCapture() {
         pw_thread_loop_unlock(m_loop);
         pw_thread_loop_stop(m_loop);
         if (m_stream) pw_stream_destroy(m_stream);
+        if (m_registry) {
+            spa_hook_remove(&m_hooks->registryListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
+        }
+        if (m_core) spa_hook_remove(&m_hooks->coreListener);
         if (m_heldTimer) pw_loop_destroy_source(pw_thread_loop_get_loop(m_loop), m_heldTimer);
         if (m_core) pw_core_disconnect(m_core);
         if (m_context) pw_context_destroy(m_context);
         pw_thread_loop_destroy(m_loop);
         m_stream = nullptr;
+        m_registry = nullptr;
         m_heldTimer = nullptr;
         m_core = nullptr;
         m_context = nullptr;
@@ -194,6 +212,24 @@ void PipeWireCaptureStream::onStateChanged(void* data, pw_stream_state, pw_strea
     case PW_STREAM_STATE_CONNECTING:
         break;
     }
+    pw_thread_loop_signal(self->m_loop, false);
+}
+
+void PipeWireCaptureStream::onGlobalRemoved(void* data, uint32_t id) {
+    auto* self = static_cast<PipeWireCaptureStream*>(data);
+    if (id == self->m_session->stream().node)
+        self->endWithError(QStringLiteral("The shared screen went away."));
+}
+
+void PipeWireCaptureStream::onCoreError(void* data, uint32_t id, int, int result, const char* message) {
+    auto* self = static_cast<PipeWireCaptureStream*>(data);
+    if (id != PW_ID_CORE) return;
+    const QString text = QStringLiteral("PipeWire stopped the shared screen's stream: %1")
+                             .arg(QString::fromUtf8(message ? message : strerror(-result)));
+    if (!self->m_connected)
+        self->m_startError = text;
+    else
+        self->endWithError(text);
     pw_thread_loop_signal(self->m_loop, false);
 }
 

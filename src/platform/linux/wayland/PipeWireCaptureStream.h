@@ -15,6 +15,7 @@
 
 struct pw_thread_loop;
 struct pw_context;
+struct pw_registry;
 struct spa_source;
 
 // The shared screen's PipeWire stream: shared-memory buffers in a 32-bit RGB format are copied into a pool
@@ -38,6 +39,8 @@ private:
     static void onParamChanged(void* self, uint32_t id, const spa_pod* param);
     static void onProcess(void* self);
     static void onHeldFrameDue(void* self, uint64_t expirations);
+    static void onGlobalRemoved(void* self, uint32_t id);
+    static void onCoreError(void* self, uint32_t id, int seq, int result, const char* message);
 
     void process();
     void deliver(FramePool::Lease lease, std::chrono::nanoseconds time);
@@ -55,6 +58,7 @@ private:
     pw_context* m_context = nullptr;
     pw_core* m_core = nullptr;
     pw_stream* m_stream = nullptr;
+    pw_registry* m_registry = nullptr;
     spa_source* m_heldTimer = nullptr;
     struct Hooks;
     std::shared_ptr<Hooks> m_hooks;

@@ -1,7 +1,7 @@
 #include "platform/linux/wayland/PortalScreenCapture.h"
 
-#include "platform/linux/wayland/PipeWireCaptureStream.h"
 #include "platform/linux/dbus/PortalRequest.h"
+#include "platform/linux/wayland/PipeWireCaptureStream.h"
 
 #include <unistd.h>
 

@@ -1,0 +1,168 @@
+#include "support/Probe.h"
+#include "support/TestEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+namespace {
+
+struct Child : QProcess {
+    ~Child() override {
+        if (state() == QProcess::NotRunning) return;
+        terminate();
+        if (!waitForFinished(10000)) kill();
+        waitForFinished(3000);
+    }
+};
+
+// Under the test's own XDG_CONFIG_HOME, known only once the test environment is set.
+QString tokenFile() {
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ferrovane/screencast-restore-token";
+}
+
+} // namespace
+
+// Recording a Wayland session's screen as the desktop would hand it out: a private session bus, a real
+// PipeWire daemon with WirePlumber and a test pattern as the shared monitor, and a stand-in ScreenCast
+// portal that gives the application its PipeWire remote. The application runs headless, so its whole
+// controller (restarts, failures) answers through stdout, stderr and its exit status.
+class PortalCaptureTest : public QObject {
+    Q_OBJECT
+    Child m_bus, m_rig;
+    QDBusConnection m_control{QString()};
+
+    QJsonArray calls(const QString& method) {
+        const QDBusMessage reply = m_control.call(QDBusMessage::createMethodCall(
+            "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+            "io.github.ferrovane.TestPortal", "Calls"));
+        QJsonArray matching;
+        for (const QJsonValue call :
+             QJsonDocument::fromJson(reply.arguments().value(0).toString().toUtf8()).array())
+            if (call["method"].toString() == method) matching.append(call);
+        return matching;
+    }
+    void control(const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop",
+                                                           "/org/freedesktop/portal/desktop",
+                                                           "io.github.ferrovane.TestPortal", method);
+        call.setArguments(arguments);
+        QCOMPARE(m_control.call(call).errorMessage(), QString());
+    }
+    void launch(Child& app) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("FERROVANE_PLATFORM", "portal");
+        app.setProcessEnvironment(environment);
+        app.start(qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane", {"--headless"});
+        QVERIFY(app.waitForStarted());
+    }
+    // Recording runs once the stream's first picture reached a segment.
+    static bool recording() {
+        const QDir buffers(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer");
+        for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
+        return false;
+    }
+    // The path the application prints; empty when none came.
+    static QString save(Child& app) {
+        ::kill(pid_t(app.processId()), SIGUSR1);
+        if (!QTest::qWaitFor([&] { return app.canReadLine(); }, 20000)) return QString();
+        return QString::fromLocal8Bit(app.readLine()).trimmed();
+    }
+    static void quit(Child& app) {
+        app.terminate();
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        m_control = QDBusConnection::connectToBus(QString::fromLatin1(address), "control");
+        m_rig.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_rig.start(QStringLiteral(FERROVANE_RIG), {});
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig.canReadLine(), 60000);
+        const QString ready = QString::fromLatin1(m_rig.readLine());
+        QVERIFY2(ready.startsWith("ready node="), qPrintable(ready));
+    }
+
+    // Shared once, then remembered: the first start asks with the cursor drawn in and the share kept,
+    // the picture rolls into segments and saves as an exact clip, the second start brings the token.
+    void recordsSavesAndRemembers() {
+        Child app;
+        launch(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        QTest::qWait(6500); // past the first five-second segment
+        const QString clip = save(app);
+        QVERIFY2(QFile::exists(clip), qPrintable(clip + QString::fromLocal8Bit(app.readAllStandardError())));
+        const QJsonObject stream = Probe::videoStream(clip);
+        QCOMPARE(stream["width"].toInt(), 640);
+        QCOMPARE(stream["height"].toInt(), 360);
+        QVERIFY2(Probe::duration(clip) > 6.0, qPrintable(QString::number(Probe::duration(clip))));
+        QCOMPARE(Probe::decodeErrors(clip), QString());
+        quit(app);
+
+        const QJsonObject asked = calls("SelectSources").last()["options"].toObject();
+        QCOMPARE(asked["cursor_mode"].toInt(), 2);
+        QCOMPARE(asked["persist_mode"].toInt(), 2);
+        QVERIFY(!asked.contains("restore_token"));
+        QFile token(tokenFile());
+        QVERIFY(token.open(QIODevice::ReadOnly));
+        const QString kept = QString::fromLatin1(token.readAll());
+        QCOMPARE(kept, calls("Start.Response").last()["results"]["restore_token"].toString());
+
+        Child again;
+        launch(again);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("SelectSources").size(), 2, 20000);
+        QCOMPARE(calls("SelectSources").last()["options"]["restore_token"].toString(), kept);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Start.Response").size(), 2, 10000);
+        QCOMPARE(calls("Start.Response").last()["restored"].toInt(), 1); // the desktop asked nobody
+        quit(again);
+    }
+
+    // The user stops sharing from the desktop: the stream ends, the answer is forgotten, and the restart
+    // asks again; turned down, recording stops with the reason.
+    void userStopsSharing() {
+        Child app;
+        launch(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        const int selections = calls("SelectSources").size();
+        control("SetStartResponse", {1u});
+        control("CloseSessions");
+        QVERIFY(app.waitForFinished(20000));
+        control("SetStartResponse", {0u});
+        QCOMPARE(app.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(app.readAllStandardError()).trimmed(),
+                 "Allow Ferrovane to record the screen, then try again.");
+        QCOMPARE(calls("SelectSources").size(), selections + 1);
+        QVERIFY(!calls("SelectSources").last()["options"].toObject().contains("restore_token"));
+        QVERIFY(!QFile::exists(tokenFile()));
+    }
+
+    // Last: the shared monitor disappears. The restart finds nothing to share and recording stops with
+    // the desktop's reason, leaving no buffer behind.
+    void producerGoesAway() {
+        Child app;
+        launch(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        ::kill(pid_t(m_rig.processId()), SIGUSR1);
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(app.readAllStandardError()).trimmed(),
+                 "The desktop could not share the screen (Start failed).");
+        QVERIFY(!QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer"));
+    }
+};
+
+FERROVANE_TEST_MAIN(PortalCaptureTest)
+#include "tst_portalcapture.moc"
