@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """A stand-in for the desktop portal's ScreenCast interface, serving one PipeWire node.
 
+With --mutter it shares mutter's primary monitor instead, through org.gnome.Mutter.ScreenCast as
+the GNOME portal does: one mutter session per started portal session.
+
 It keeps the real portal's wire behaviour that clients trip over: request and session paths are
 derived from the caller's unique name and tokens, each Response is emitted only after the method
 has replied (a client that subscribes late misses it), options are validated, a refused Start
@@ -36,8 +39,18 @@ CONTROL = 'io.github.ferrovane.TestPortal'
 PROPERTIES = 'org.freedesktop.DBus.Properties'
 
 SOURCE_MONITOR = 1
-CURSOR_EMBEDDED, CURSOR_METADATA = 2, 4
+CURSOR_HIDDEN, CURSOR_EMBEDDED, CURSOR_METADATA = 1, 2, 4
 RESPONSE_OTHER = 2
+
+MUTTER = 'org.gnome.Mutter.ScreenCast'
+MUTTER_PATH = '/org/gnome/Mutter/ScreenCast'
+MUTTER_SESSION = 'org.gnome.Mutter.ScreenCast.Session'
+MUTTER_STREAM = 'org.gnome.Mutter.ScreenCast.Stream'
+DISPLAY_CONFIG = 'org.gnome.Mutter.DisplayConfig'
+DISPLAY_CONFIG_PATH = '/org/gnome/Mutter/DisplayConfig'
+MUTTER_CURSOR = {CURSOR_HIDDEN: 0, CURSOR_EMBEDDED: 1, CURSOR_METADATA: 2}
+# Mutter names the stream's node once its PipeWire stream is up; on a loaded machine that takes a while.
+MUTTER_NODE_TIMEOUT_MS = 10000
 
 
 class Failed(dbus.DBusException):
@@ -145,6 +158,85 @@ class PropertyObject(dbus.service.Object):
         raise AccessDenied(f'{interface}.{name} is read only')
 
 
+class MutterCast:
+    """A cast of mutter's primary monitor through org.gnome.Mutter.ScreenCast, for one portal session."""
+
+    def __init__(self, bus, cursor_mode, closed):
+        self.bus, self.cursor_mode = bus, cursor_mode
+        self.closed = closed  # called when mutter ends the cast on its own
+        self.session = None
+        self.receivers = []
+        self.timeout = None
+        self.started = None  # owed an answer until mutter names the node
+
+    def start(self, started):
+        """Calls started(node, (width, height)) once mutter names the stream's node, or
+        started(None, None) when it does not; always from the main loop, never from here."""
+        self.started = started
+        try:
+            display = self.bus.get_object(DISPLAY_CONFIG, DISPLAY_CONFIG_PATH)
+            logical_monitors = display.GetCurrentState(dbus_interface=DISPLAY_CONFIG)[2]
+            # (x, y, scale, transform, primary, [(connector, vendor, product, serial)], properties)
+            connector = next((str(m[5][0][0]) for m in logical_monitors if m[4]), None)
+            if connector is None:
+                raise Failed('mutter has no primary monitor')
+            screencast = self.bus.get_object(MUTTER, MUTTER_PATH)
+            session_path = screencast.CreateSession(dbus.Dictionary({}, signature='sv'),
+                                                    dbus_interface=MUTTER)
+            self.session = self.bus.get_object(MUTTER, session_path)
+            self.listen(self.on_closed, 'Closed', MUTTER_SESSION, session_path)
+            stream_path = self.session.RecordMonitor(
+                connector, {'cursor-mode': dbus.UInt32(MUTTER_CURSOR[self.cursor_mode])},
+                dbus_interface=MUTTER_SESSION)
+            stream = self.bus.get_object(MUTTER, stream_path)
+
+            def added(node):
+                width, height = stream.Get(MUTTER_STREAM, 'Parameters', dbus_interface=PROPERTIES)['size']
+                log(f'mutter shares {connector} as node {int(node)}, {int(width)}x{int(height)}')
+                self.report(int(node), (int(width), int(height)))
+            # Before Start: the signal can overtake Start's reply.
+            self.listen(added, 'PipeWireStreamAdded', MUTTER_STREAM, stream_path)
+            self.session.Start(dbus_interface=MUTTER_SESSION)
+        except dbus.DBusException as error:
+            log('mutter would not cast:', error)
+            self.stop()
+            return
+
+        def too_late():
+            self.timeout = None
+            log('mutter named no node')
+            self.stop()
+            return False
+        self.timeout = GLib.timeout_add(MUTTER_NODE_TIMEOUT_MS, too_late)
+
+    def listen(self, handler, signal_name, interface, path):
+        self.receivers.append(self.bus.add_signal_receiver(handler, signal_name, interface, MUTTER, path))
+
+    def report(self, node, size):
+        if self.timeout is not None:
+            GLib.source_remove(self.timeout)
+            self.timeout = None
+        started, self.started = self.started, None
+        if started:
+            started(node, size)
+
+    def on_closed(self):
+        self.stop()
+        self.closed()
+
+    def stop(self):
+        """Ends the cast; mutter's Closed, which answers this, is not passed on."""
+        for receiver in self.receivers:
+            receiver.remove()
+        self.receivers = []
+        session, self.session = self.session, None
+        if session is not None:
+            session.Stop(dbus_interface=MUTTER_SESSION, reply_handler=lambda: None,
+                         error_handler=lambda error: None)
+        if self.started:
+            GLib.idle_add(lambda: self.report(None, None) or False)
+
+
 class Request(dbus.service.Object):
     def __init__(self, portal, path, sender):
         super().__init__(portal.bus, path)
@@ -212,7 +304,9 @@ class Session(PropertyObject):
         self.state = Session.INIT
         self.persist_mode = 0
         self.restored = False
+        self.cursor_mode = CURSOR_HIDDEN
         self.streams = []
+        self.cast = None
         portal.sessions[path] = self
 
     def properties(self):
@@ -223,6 +317,8 @@ class Session(PropertyObject):
             return
         self.state = Session.CLOSED
         self.portal.sessions.pop(self.path, None)
+        if self.cast:
+            self.cast.stop()
         if notify:
             self.Closed(dbus.Dictionary({}, signature='sv'))
         self.remove_from_connection()
@@ -320,6 +416,7 @@ class Portal(PropertyObject):
         self.check_select_options(options)
         request = self.new_request(sender, options)
         session.persist_mode = int(options.get('persist_mode', 0))
+        session.cursor_mode = int(options.get('cursor_mode', CURSOR_HIDDEN))
         token = options.get('restore_token')
         # Single use: a token that restored a session is spent.
         session.restored = token is not None and str(token) in self.valid_tokens
@@ -366,40 +463,56 @@ class Portal(PropertyObject):
             raise Failed('Can only start once')
         request = self.new_request(sender, options)
         session.state = Session.STARTING
-        # Looked up before replying, so that nothing slow stands between the reply and the Response.
-        code, results, node = self.start_response, {}, None
-        if code == 0:
-            node, results = self.start_results(session)
-            if node is None:
-                code = RESPONSE_OTHER
 
-        def done():
-            nonlocal code, results
-            if session.state != Session.STARTING:
-                code, results = RESPONSE_OTHER, {}
-            self.record('Start.Response', sender, session=session.path, code=code,
-                        restored=session.restored, results=results)
-            if code == 0:
-                session.state, session.streams = Session.STARTED, [node]
-            return code, results
+        def answer(node, results):
+            code = self.start_response or (0 if node is not None else RESPONSE_OTHER)
 
-        def after(code):
-            # A refused or failed start ends the session, and the client hears of it.
-            if code != 0:
-                session.close(notify=True)
-        request.answer(call, done, after)
+            def done():
+                nonlocal code, results
+                if session.state != Session.STARTING:
+                    code, results = RESPONSE_OTHER, {}
+                self.record('Start.Response', sender, session=session.path, code=code,
+                            restored=session.restored, results=results)
+                if code == 0:
+                    session.state, session.streams = Session.STARTED, [node]
+                return code, results
 
-    def start_results(self, session):
-        """(node id, Start's results), or (None, {}) when there is nothing to share."""
+            def after(code):
+                # A refused or failed start ends the session, and the client hears of it.
+                if code != 0:
+                    session.close(notify=True)
+            request.answer(call, done, after)
+
+        if self.start_response != 0:
+            answer(None, {})
+        elif self.args.mutter:
+            # Mutter names the node only once its stream is up; the reply waits for that, so the
+            # Response still follows right behind it.
+            session.cast = MutterCast(self.bus, session.cursor_mode, lambda: session.close(notify=True))
+            session.cast.start(
+                lambda node, size: answer(node, self.start_results(session, node, self.args.size or size)))
+        else:
+            # Looked up before replying, so that nothing slow stands between the reply and the Response.
+            node, size = self.named_node()
+            answer(node, self.start_results(session, node, size))
+
+    def named_node(self):
+        """(id, size) of the node named on the command line, or (None, None)."""
         found = find_node(self.args.node_name)
         if found is None:
             log(f'no PipeWire node named {self.args.node_name}')
-            return None, {}
+            return None, None
         node_id, size = found
         size = self.args.size or size
         if size is None:
             log(f'node {node_id} has no fixed size and none was given')
-            return None, {}
+            return None, None
+        return node_id, size
+
+    def start_results(self, session, node_id, size):
+        """Start's results for sharing this node, or {} when there is none."""
+        if node_id is None:
+            return {}
         props = dbus.Dictionary({
             'id': dbus.String('0'),
             'size': dbus.Struct((dbus.Int32(size[0]), dbus.Int32(size[1])), signature='ii'),
@@ -412,7 +525,7 @@ class Portal(PropertyObject):
             token = str(uuid.uuid4())
             self.valid_tokens.add(token)
             results['restore_token'] = dbus.String(token)
-        return node_id, results
+        return results
 
     @dbus.service.method(SCREENCAST, in_signature='oa{sv}', out_signature='h', sender_keyword='sender')
     def OpenPipeWireRemote(self, session_handle, options, sender=None):
@@ -460,8 +573,12 @@ def parse_size(text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--node-name', required=True, help='node.name of the PipeWire node to share')
-    parser.add_argument('--size', type=parse_size, help="stream size, WxH; default: the node's format")
+    source = parser.add_mutually_exclusive_group(required=True)
+    source.add_argument('--node-name', help='node.name of the PipeWire node to share')
+    source.add_argument('--mutter', action='store_true',
+                        help="share mutter's primary monitor through org.gnome.Mutter.ScreenCast")
+    parser.add_argument('--size', type=parse_size,
+                        help="stream size, WxH; default: the node's format (with --mutter: the monitor's)")
     parser.add_argument('--cursor-modes', type=int, default=CURSOR_EMBEDDED | CURSOR_METADATA,
                         help='AvailableCursorModes: 1 hidden, 2 embedded, 4 metadata (default 6)')
     parser.add_argument('--source-types', type=int, default=SOURCE_MONITOR, help='AvailableSourceTypes')
@@ -484,7 +601,7 @@ def main():
     loop = GLib.MainLoop()
     for signum in (signal.SIGTERM, signal.SIGINT):
         GLib.unix_signal_add(GLib.PRIORITY_HIGH, signum, lambda: loop.quit() or False)
-    log(f'serving node {args.node_name} as {BUS_NAME}')
+    log(f"serving {'mutter' if args.mutter else 'node ' + args.node_name} as {BUS_NAME}")
     loop.run()
     return 0
 
