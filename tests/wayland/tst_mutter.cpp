@@ -1,0 +1,189 @@
+#include "support/Probe.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+
+#include <algorithm>
+#include <csignal>
+
+namespace {
+
+struct Child : QProcess {
+    ~Child() override {
+        if (state() == QProcess::NotRunning) return;
+        terminate();
+        if (!waitForFinished(10000)) kill();
+        waitForFinished(3000);
+    }
+};
+
+// The rig's client draws SMPTE colour bars over the whole monitor, scrolling left. Along a row through
+// the tall bars every channel is either off or at least three quarters on; as R, G, B bits:
+constexpr int white = 0b111, yellow = 0b110, cyan = 0b011, green = 0b010, magenta = 0b101, red = 0b100,
+              blue = 0b001;
+const QList<int> barsFromWhite{white, yellow, cyan, green, magenta, red, blue};
+// The bars are ~180 px wide; 4:2:0 chroma smears a few pixels either side of each edge.
+constexpr int shortestBarPx = 16;
+
+struct Bar {
+    int colour, startPx, widthPx;
+};
+
+// The bars along row y, left to right; the one cut by the right edge carries on at the left.
+QList<Bar> barsAlong(const QImage& image, int y) {
+    QList<Bar> runs;
+    for (int x = 0; x < image.width(); ++x) {
+        const QRgb pixel = image.pixel(x, y);
+        const int colour =
+            int(qRed(pixel) > 127) << 2 | int(qGreen(pixel) > 127) << 1 | int(qBlue(pixel) > 127);
+        if (!runs.isEmpty() && runs.last().colour == colour)
+            ++runs.last().widthPx;
+        else
+            runs.append({colour, x, 1});
+    }
+    QList<Bar> bars;
+    for (const Bar& run : runs) {
+        if (run.widthPx < shortestBarPx) continue;
+        if (!bars.isEmpty() && bars.last().colour == run.colour)
+            bars.last().widthPx = run.startPx + run.widthPx - bars.last().startPx;
+        else
+            bars.append(run);
+    }
+    if (bars.size() > 1 && bars.first().colour == bars.last().colour) {
+        bars.first().startPx = bars.last().startPx;
+        bars.first().widthPx += bars.last().widthPx;
+        bars.removeLast();
+    }
+    return bars;
+}
+
+// The bars' colours from the white one on, wrapping; empty when there is no white bar.
+QList<int> coloursFromWhite(const QList<Bar>& bars) {
+    const auto whiteBar =
+        std::find_if(bars.begin(), bars.end(), [](const Bar& b) { return b.colour == white; });
+    if (whiteBar == bars.end()) return {};
+    QList<int> colours;
+    for (qsizetype i = 0; i < bars.size(); ++i)
+        colours << bars[(whiteBar - bars.begin() + i) % bars.size()].colour;
+    return colours;
+}
+
+int whiteStartPx(const QList<Bar>& bars) {
+    for (const Bar& bar : bars)
+        if (bar.colour == white) return bar.startPx;
+    return -1;
+}
+
+double meanBrightness(const QImage& image) {
+    double sum = 0;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4) {
+            const QRgb pixel = image.pixel(x, y);
+            sum += (qRed(pixel) + qGreen(pixel) + qBlue(pixel)) / 3.0;
+        }
+    return sum / (((image.height() + 3) / 4) * ((image.width() + 3) / 4));
+}
+
+} // namespace
+
+// Recording a real GNOME-style desktop: headless mutter with one virtual monitor, a Wayland client
+// animating it, mutter's own screen cast on a private PipeWire, and the stand-in portal asking mutter
+// for it. The application records headless; the clip must show what the client drew, moving.
+class MutterTest : public QObject {
+    Q_OBJECT
+    Child m_bus, m_rig;
+    QSize m_monitor;
+    QString m_clip;
+
+    // Recording runs once the stream's first picture reached a segment.
+    static bool recording() {
+        const QDir buffers(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer");
+        for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
+        return false;
+    }
+    QImage frameAt(double seconds) {
+        const QString png = QDir::home().filePath(QStringLiteral("frame-%1.png").arg(seconds));
+        const QString failed =
+            Probe::ffmpeg({"-ss", QString::number(seconds), "-i", m_clip, "-frames:v", "1", png});
+        if (!failed.isEmpty()) qWarning() << "no frame at" << seconds << "s:" << failed;
+        return QImage(png).convertToFormat(QImage::Format_RGB32);
+    }
+
+private slots:
+    void initTestCase() {
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        m_rig.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_rig.start(QStringLiteral(FERROVANE_MUTTER_RIG), {});
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig.canReadLine() || m_rig.state() == QProcess::NotRunning, 60000);
+        const QString ready = QString::fromLatin1(m_rig.readLine()).trimmed();
+        QVERIFY2(ready.startsWith("ready size="), qPrintable(ready));
+        const QStringList size = ready.section('=', 1).split('x');
+        m_monitor = QSize(size.value(0).toInt(), size.value(1).toInt());
+
+        Child app;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("FERROVANE_PLATFORM", "portal");
+        app.setProcessEnvironment(environment);
+        app.start(qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane", {"--headless"});
+        QVERIFY(app.waitForStarted());
+        QTRY_VERIFY2_WITH_TIMEOUT(recording(), qPrintable(QString::fromLocal8Bit(app.readAllStandardError())),
+                                  20000);
+        QTest::qWait(8000); // into the second five-second segment
+        ::kill(pid_t(app.processId()), SIGUSR1);
+        QTRY_VERIFY_WITH_TIMEOUT(app.canReadLine(), 20000);
+        m_clip = QString::fromLocal8Bit(app.readLine()).trimmed();
+        app.terminate();
+        QVERIFY(app.waitForFinished(20000));
+        QVERIFY2(app.exitCode() == 0, qPrintable(QString::fromLocal8Bit(app.readAllStandardError())));
+        QVERIFY2(QFile::exists(m_clip), qPrintable(m_clip));
+    }
+
+    void clipIsTheMonitor() {
+        const QJsonObject stream = Probe::videoStream(m_clip);
+        QCOMPARE(QSize(stream["width"].toInt(), stream["height"].toInt()), m_monitor);
+        const double seconds = Probe::duration(m_clip);
+        QVERIFY2(seconds > 7.2 && seconds < 12.0, qPrintable(QString::number(seconds)));
+        QCOMPARE(Probe::decodeErrors(m_clip), QString());
+    }
+
+    // Two pictures 1.5 s apart, in either segment: each shows the client's bars in their order (a swapped
+    // channel does not) and upright (rows copied with the wrong length shear them), and the bars moved in
+    // between (a stalled stream does not).
+    void framesShowTheClientMoving_data() {
+        QTest::addColumn<double>("earlierSeconds");
+        QTest::addColumn<double>("laterSeconds");
+        QTest::newRow("first segment") << 1.0 << 2.5;
+        QTest::newRow("second segment") << 5.5 << 7.0;
+    }
+    void framesShowTheClientMoving() {
+        QFETCH(double, earlierSeconds);
+        QFETCH(double, laterSeconds);
+        const QImage earlier = frameAt(earlierSeconds), later = frameAt(laterSeconds);
+        QCOMPARE(earlier.size(), m_monitor);
+        QCOMPARE(later.size(), m_monitor);
+        // Rows through the tall bars, the top two thirds.
+        const int row = m_monitor.height() / 4, lowerRow = m_monitor.height() / 2;
+        const QList<Bar> barsBefore = barsAlong(earlier, row), barsAfter = barsAlong(later, row);
+        QCOMPARE(coloursFromWhite(barsBefore), barsFromWhite);
+        QCOMPARE(coloursFromWhite(barsAfter), barsFromWhite);
+        const int width = m_monitor.width();
+        const auto apartPx = [width](int a, int b) {
+            const int d = ((a - b) % width + width) % width;
+            return std::min(d, width - d);
+        };
+        QCOMPARE_LE(apartPx(whiteStartPx(barsBefore), whiteStartPx(barsAlong(earlier, lowerRow))), 4);
+        QCOMPARE_LE(apartPx(whiteStartPx(barsAfter), whiteStartPx(barsAlong(later, lowerRow))), 4);
+        QVERIFY2(meanBrightness(earlier) > 64, qPrintable(QString::number(meanBrightness(earlier))));
+        QVERIFY2(meanBrightness(later) > 64, qPrintable(QString::number(meanBrightness(later))));
+        QCOMPARE_GE(apartPx(whiteStartPx(barsBefore), whiteStartPx(barsAfter)), 2 * shortestBarPx);
+    }
+};
+
+FERROVANE_TEST_MAIN(MutterTest)
+#include "tst_mutter.moc"
