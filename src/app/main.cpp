@@ -90,7 +90,10 @@ int runHeadless(int argc, char** argv) {
         },
         shell, scheduler);
     int exitCode = 0;
+    bool quitting = false;
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
+        // Once quitting, only saves still count: a start cut short by the quit is no failure.
+        if (quitting && phase.kind() != Phase::Kind::Saved) return;
         switch (phase.kind()) {
         case Phase::Kind::Saved:
             printLine(stdout, phase.url().toLocalFile());
@@ -119,6 +122,7 @@ int runHeadless(int argc, char** argv) {
 
     controller.launch();
     app.exec();
+    quitting = true;
     if (QCoreApplication::arguments().contains(QStringLiteral("--stats")))
         printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
     controller.terminate();

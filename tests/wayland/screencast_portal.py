@@ -554,6 +554,11 @@ class Portal(PropertyObject):
     def SetStartResponse(self, code):
         self.start_response = int(code)
 
+    @dbus.service.method(CONTROL, in_signature='u')
+    def SetResponseDelay(self, milliseconds):
+        """Holds every later Response back, as a dialog the user takes time over would."""
+        self.delay_ms = int(milliseconds)
+
     @dbus.service.method(CONTROL, out_signature='s')
     def Calls(self):
         return json.dumps(self.calls)

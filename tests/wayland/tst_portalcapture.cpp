@@ -77,6 +77,10 @@ class PortalCaptureTest : public QObject {
         return QString::fromLocal8Bit(app.readLine()).trimmed();
     }
     static void quit(Child& app) {
+        QVERIFY2(app.state() == QProcess::Running,
+                 qPrintable(QStringLiteral("exited early with %1: %2")
+                                .arg(app.exitCode())
+                                .arg(QString::fromLocal8Bit(app.readAllStandardError()))));
         app.terminate();
         QVERIFY(app.waitForFinished(20000));
         QCOMPARE(app.exitCode(), 0);
@@ -128,6 +132,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(calls("Start.Response").size(), 2, 10000);
         QCOMPARE(calls("Start.Response").last()["restored"].toInt(), 1); // the desktop asked nobody
         quit(again);
+    }
+
+    // Quit while the desktop's dialog is still open: the start finishes only as the application ends, and
+    // its recorder must still go quietly.
+    void quitWhileAsking() {
+        Child app;
+        const int starts = calls("Start").size();
+        control("SetResponseDelay", {1500u});
+        launch(app);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Start").size(), starts + 1, 20000);
+        quit(app);
+        control("SetResponseDelay", {0u});
+        QTRY_VERIFY(!QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer"));
     }
 
     // The user stops sharing from the desktop: the stream ends, the answer is forgotten, and the restart

@@ -5,7 +5,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <QCoreApplication>
+
 #include <atomic>
+#include <mutex>
 
 namespace PortalRequest {
 
@@ -28,6 +31,18 @@ public slots:
         loop.quit();
     }
 };
+
+// Set once the application is on its way out: a request still waiting for the user then gives up, so
+// that quitting never waits for a dialog.
+std::atomic<bool> quitting{false};
+
+void watchForQuit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { quitting = true; });
+    });
+}
 
 bool subscribe(QDBusConnection& bus, const QString& path, ResponseCatcher& catcher) {
     return bus.connect(QString::fromLatin1(service), path, QStringLiteral("org.freedesktop.portal.Request"),
@@ -72,6 +87,9 @@ Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QS
         QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(senderPart(bus), token);
     ResponseCatcher catcher;
     subscribe(bus, path, catcher);
+    watchForQuit();
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &catcher.loop, &QEventLoop::quit);
 
     QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(service),
                                                           QString::fromLatin1(objectPath), interface, method);
@@ -89,7 +107,7 @@ Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QS
         path = answeredPath;
         subscribe(bus, path, catcher);
     }
-    if (!catcher.answered) {
+    if (!catcher.answered && !quitting) {
         QTimer::singleShot(timeoutMs, &catcher.loop, &QEventLoop::quit);
         catcher.loop.exec();
     }

@@ -136,6 +136,9 @@ Result<std::unique_ptr<ScreenCastSession>> ScreenCastSession::open(const Restore
 }
 
 ScreenCastSession::~ScreenCastSession() {
+    // The last recorder may go with an event the application discards as it ends, while it holds the lock
+    // that posting takes: nothing may be posted then. The bus closes the session with the process anyway.
+    if (QCoreApplication::closingDown()) return;
     if (m_listener) {
         m_bus.disconnect(QString::fromLatin1(PortalRequest::service), m_handle,
                          QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"),
