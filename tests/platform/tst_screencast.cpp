@@ -1,5 +1,5 @@
-#include "platform/linux/wayland/PipeWireFrames.h"
 #include "platform/linux/dbus/PortalRequest.h"
+#include "platform/linux/wayland/PipeWireFrames.h"
 #include "platform/linux/wayland/RestoreTokenFile.h"
 #include "platform/linux/wayland/ScreenCastSession.h"
 
@@ -136,6 +136,43 @@ private slots:
         QFETCH(uint, size);
         QFETCH(bool, fits);
         QCOMPARE(PipeWireFrames::fits(100, 10, stride, offset, size), fits);
+    }
+
+    // A 2×2 pointer (premultiplied: opaque red, half-transparent white, clear, opaque blue) drawn over a
+    // grey 4×3 picture; what falls outside the picture is left out.
+    void cursor_data() {
+        QTest::addColumn<QPoint>("topLeft");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QList<QList<int>>>("changed"); // x, y, B, G, R of each changed pixel
+        const int bgra = int(PixelOrder::BGRA), rgba = int(PixelOrder::RGBA);
+        QTest::newRow("inside") << QPoint(1, 1) << bgra
+                                << QList<QList<int>>{
+                                       {1, 1, 0, 0, 255}, {2, 1, 192, 192, 192}, {2, 2, 255, 0, 0}};
+        QTest::newRow("picture in the other byte order")
+            << QPoint(1, 1) << rgba
+            << QList<QList<int>>{{1, 1, 255, 0, 0}, {2, 1, 192, 192, 192}, {2, 2, 0, 0, 255}};
+        QTest::newRow("past the top left corner")
+            << QPoint(-1, -1) << bgra << QList<QList<int>>{{0, 0, 255, 0, 0}};
+        QTest::newRow("past the bottom right corner")
+            << QPoint(3, 2) << bgra << QList<QList<int>>{{3, 2, 0, 0, 255}};
+    }
+    void cursor() {
+        QFETCH(QPoint, topLeft);
+        QFETCH(int, order);
+        QFETCH(QList<QList<int>>, changed);
+        // B, G, R, A in memory for the pointer.
+        const uint8_t pointer[] = {0, 0, 255, 255, 128, 128, 128, 128, 0, 0, 0, 0, 255, 0, 0, 255};
+        std::vector<uint8_t> picture(4 * 3 * 4, 128);
+        PipeWireFrames::drawCursor(picture.data(), QSize(4, 3), 16, PixelOrder(order),
+                                   {QSize(2, 2), 8, PixelOrder::BGRA, pointer}, topLeft);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x) {
+                QList<int> expected{x, y, 128, 128, 128};
+                for (const QList<int>& pixel : changed)
+                    if (pixel[0] == x && pixel[1] == y) expected = pixel;
+                const uint8_t* p = &picture[size_t(y * 16 + x * 4)];
+                QCOMPARE((QList<int>{x, y, p[0], p[1], p[2]}), expected);
+            }
     }
 
     // A 60 Hz compositor at 30 fps: every other frame passes, jitter of a few ms does not shift the beat,

@@ -43,8 +43,8 @@ const spa_pod* formatParameter(spa_pod_builder& builder, const StreamConfigurati
                                SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate),
-        // Asking the compositor not to send more than we keep saves it the work.
-        SPA_FORMAT_VIDEO_maxFramerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate)));
+        // Capped at our rate: the compositor then sends no pictures we would copy only to drop.
+        SPA_FORMAT_VIDEO_maxFramerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &rate)));
 }
 
 } // namespace
@@ -257,8 +257,12 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
             return self->endWithError(QStringLiteral("Not enough memory for the shared screen's pictures."));
     }
 
-    uint8_t buffer[512];
+    uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    // Room for a pointer image up to 256 pixels square beside each picture.
+    const auto cursorBytes = [](int side) {
+        return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
+    };
     const spa_pod* params[] = {
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
@@ -266,8 +270,12 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header)))),
+        static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(cursorBytes(64), cursorBytes(1), cursorBytes(256)))),
     };
-    pw_stream_update_params(self->m_stream, params, 2);
+    pw_stream_update_params(self->m_stream, params, self->m_session->cursorAsMetadata() ? 3 : 2);
 }
 
 void PipeWireCaptureStream::onProcess(void* data) {
@@ -297,8 +305,17 @@ void PipeWireCaptureStream::process() {
         .chunkSize = plane.chunk->size,
     };
     const PipeWireFrames::Kind kind = PipeWireFrames::classify(facts);
+    const bool cursorMoved = m_session->cursorAsMetadata() && readCursor(buffer);
     std::optional<FramePool::Lease> lease;
-    if (kind == PipeWireFrames::Kind::Complete && m_pool) {
+    if (kind != PipeWireFrames::Kind::Complete && cursorMoved && !m_clean.empty() && m_pool) {
+        // Only the pointer moved (some compositors flag such buffers corrupted): the last picture again,
+        // with the pointer in its new place.
+        lease = m_pool->acquire();
+        if (lease)
+            std::memcpy(lease->pixels, m_clean.data(), m_clean.size());
+        else
+            ++m_dropped;
+    } else if (kind == PipeWireFrames::Kind::Complete && m_pool) {
         const int stride = plane.chunk->stride > 0 ? plane.chunk->stride : m_size.width() * 4;
         const uint32_t offset = plane.chunk->offset % std::max<uint32_t>(plane.maxsize, 1);
         if (PipeWireFrames::fits(m_size.width(), m_size.height(), stride, offset, plane.maxsize)) {
@@ -309,6 +326,8 @@ void PipeWireCaptureStream::process() {
                 for (int row = 0; row < m_size.height(); ++row)
                     std::memcpy(lease->pixels + size_t(row) * size_t(m_pool->bytesPerRow()),
                                 source + size_t(row) * size_t(stride), size_t(rowBytes));
+                if (m_session->cursorAsMetadata())
+                    m_clean.assign(lease->pixels, lease->pixels + m_pool->bytesPerBuffer());
             }
         }
         if (!lease) ++m_dropped;
@@ -317,6 +336,9 @@ void PipeWireCaptureStream::process() {
     }
     pw_stream_queue_buffer(m_stream, newest);
     if (!lease) return;
+    if (m_cursor.pixels)
+        PipeWireFrames::drawCursor(lease->pixels, m_size, m_pool->bytesPerRow(), m_order, m_cursor,
+                                   m_cursorTopLeft);
 
     if (m_gate.admit(now)) {
         m_held.reset();
@@ -327,6 +349,26 @@ void PipeWireCaptureStream::process() {
     const nanoseconds due = m_gate.next();
     timespec at{time_t(due.count() / 1'000'000'000), long(due.count() % 1'000'000'000)};
     pw_loop_update_timer(pw_thread_loop_get_loop(m_loop), m_heldTimer, &at, nullptr, true);
+}
+
+// Reads the pointer sent beside the picture; true when it moved or changed.
+bool PipeWireCaptureStream::readCursor(spa_buffer* buffer) {
+    const auto* cursor = static_cast<const spa_meta_cursor*>(
+        spa_buffer_find_meta_data(buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)));
+    // Id 0: nothing new about the pointer.
+    if (!cursor || !spa_meta_cursor_is_valid(cursor)) return false;
+    if (cursor->bitmap_offset >= sizeof(spa_meta_cursor)) {
+        const auto* bitmap = SPA_PTROFF(cursor, cursor->bitmap_offset, const spa_meta_bitmap);
+        const std::optional<PixelOrder> order = PipeWireFrames::orderOf(bitmap->format);
+        const int width = int(bitmap->size.width), height = int(bitmap->size.height);
+        if (order && width > 0 && height > 0 && bitmap->stride >= width * 4) {
+            const auto* pixels = SPA_PTROFF(bitmap, bitmap->offset, const uint8_t);
+            m_cursorPixels.assign(pixels, pixels + size_t(bitmap->stride) * size_t(height));
+            m_cursor = {QSize(width, height), int(bitmap->stride), *order, m_cursorPixels.data()};
+        }
+    }
+    m_cursorTopLeft = QPoint(cursor->position.x - cursor->hotspot.x, cursor->position.y - cursor->hotspot.y);
+    return true;
 }
 
 void PipeWireCaptureStream::onHeldFrameDue(void* data, uint64_t) {

@@ -12,10 +12,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 struct pw_thread_loop;
 struct pw_context;
 struct pw_registry;
+struct spa_buffer;
 struct spa_source;
 
 // The shared screen's PipeWire stream: shared-memory buffers in a 32-bit RGB format are copied into a pool
@@ -69,6 +71,12 @@ private:
     std::shared_ptr<FramePool> m_pool;
     PipeWireFrames::Gate m_gate;
     std::optional<FramePool::Lease> m_held;
+    // With the pointer sent beside the pictures: the last picture without it, and the pointer itself.
+    std::vector<uint8_t> m_clean;
+    std::vector<uint8_t> m_cursorPixels;
+    PipeWireFrames::CursorImage m_cursor;
+    QPoint m_cursorTopLeft;
+    bool readCursor(spa_buffer* buffer);
     bool m_ended = false;
     bool m_connected = false; // guarded by the loop's lock
     QString m_startError;     // guarded by the loop's lock

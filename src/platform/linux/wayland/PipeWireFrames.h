@@ -2,6 +2,9 @@
 
 #include "platform/PixelBuffer.h"
 
+#include <QPoint>
+#include <QSize>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -26,6 +29,20 @@ std::optional<PixelOrder> orderOf(uint32_t spaVideoFormat);
 
 // Whether `height` rows of `width` 32-bit pixels, `stride` bytes apart from `offset`, lie inside `size`.
 bool fits(int width, int height, int stride, uint32_t offset, uint32_t size);
+
+// A pointer image the compositor sends beside the picture (cursor mode "metadata"), with premultiplied
+// alpha, as every compositor hands it out.
+struct CursorImage {
+    QSize size;
+    int bytesPerRow = 0;
+    PixelOrder order = PixelOrder::BGRA;
+    const uint8_t* pixels = nullptr;
+};
+
+// Draws the pointer over a picture with its top left corner at `topLeft`; whatever lies outside the
+// picture is left out.
+void drawCursor(uint8_t* picture, QSize size, int bytesPerRow, PixelOrder order, const CursorImage& cursor,
+                QPoint topLeft);
 
 // Passes at most one frame per interval. A frame that comes early is held back, not lost: the
 // compositor sends nothing more while the screen stays still, so the last picture must still be

@@ -101,10 +101,11 @@ Result<std::unique_ptr<ScreenCastSession>> ScreenCastSession::open(const Restore
     if (session->m_handle.isEmpty())
         return platformError(QStringLiteral("The desktop's screen sharing gave no session."));
 
+    session->m_cursorMode = cursorMode(availableCursorModes(bus));
     QVariantMap sources{
         {QStringLiteral("types"), monitorSource},
         {QStringLiteral("multiple"), false},
-        {QStringLiteral("cursor_mode"), cursorMode(availableCursorModes(bus))},
+        {QStringLiteral("cursor_mode"), session->m_cursorMode},
         {QStringLiteral("persist_mode"), persistUntilRevoked},
     };
     if (const std::optional<QString> token = tokens.read())

@@ -24,6 +24,8 @@ public:
     ~ScreenCastSession();
 
     const Stream& stream() const { return m_stream; }
+    // The pointer comes beside the pictures, for us to draw, rather than in them.
+    bool cursorAsMetadata() const { return m_cursorMode == 4; }
     // A connection to the PipeWire daemon that can see the shared stream; the caller owns the descriptor.
     Result<int> openPipeWireRemote();
     void setOnClosed(std::function<void()> onClosed);
@@ -39,5 +41,6 @@ private:
     QDBusConnection m_bus;
     QString m_handle;
     Stream m_stream;
+    uint m_cursorMode = 0;
     Listener* m_listener = nullptr; // lives on the main thread; deleted there
 };
