@@ -40,7 +40,8 @@ XdgAutostart::XdgAutostart(QString executable, QString entryPath)
     , m_entryPath(std::move(entryPath)) {}
 
 QString XdgAutostart::defaultEntryPath() {
-    // Qt ignores a relative XDG_CONFIG_HOME and falls back to ~/.config, as the basedir spec asks.
+    // Qt ignores a relative XDG_CONFIG_HOME and falls back to ~/.config, as freedesktop.org's base directory
+    // rules ask.
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/") + appId + QStringLiteral(".desktop");
 }

@@ -12,7 +12,7 @@ public:
     explicit XdgAutostart(QString executable, QString entryPath = defaultEntryPath());
 
     static QString defaultEntryPath();
-    // `path` as one argument of an Exec= value: quoted and escaped as the Desktop Entry specification
+    // `path` as one argument of an Exec= value: quoted and escaped as freedesktop.org's desktop entry format
     // asks when it holds a reserved character.
     static QString execArgument(const QString& path);
 
