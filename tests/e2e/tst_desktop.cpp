@@ -1,4 +1,5 @@
 #include "support/Probe.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 #include "support/Xvfb.h"
 
@@ -10,25 +11,6 @@
 #include <QPoint>
 #include <QRegularExpression>
 #include <QSettings>
-
-namespace {
-
-struct Child : QProcess {
-    ~Child() override {
-        kill();
-        waitForFinished(3000);
-    }
-};
-
-// A dbus-daemon of the test's own, so nothing reaches the user's buses; returns its address.
-QString startBus(Child& daemon) {
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-    while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
-    }
-    return QString::fromLatin1(daemon.readLine().trimmed());
-}
-
-} // namespace
 
 // The built application on a private X server and session bus, with a stand-in screen saver, driven from
 // outside only: keys through xdotool, commands through a second `ferrovane`, files on disk.
@@ -44,7 +26,6 @@ class DesktopTest : public QObject {
     static bool exitedCleanly(const QProcess& app) {
         return app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
     }
-    static QString bufferRoot() { return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer"; }
     static QStringList buffers() { return QDir(bufferRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
     QString status() { return run(QStringLiteral("--status")).second; }
 
@@ -90,7 +71,7 @@ class DesktopTest : public QObject {
 
 private slots:
     void initTestCase() {
-        m_binary = qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane";
+        m_binary = ferrovaneBinary();
         QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary + " missing (FERROVANE_BIN_DIR)"));
         QVERIFY2(m_x.start(), "Xvfb did not start");
         const QString address = startBus(m_daemon);

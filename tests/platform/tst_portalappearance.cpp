@@ -1,8 +1,8 @@
 #include "platform/linux/dbus/PortalAppearance.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusMessage>
-#include <QProcess>
 
 namespace {
 
@@ -27,23 +27,16 @@ public slots:
 // The portal plays on a dbus-daemon of the test's own, so the user's desktop is never asked.
 class PortalAppearanceTest : public QObject {
     Q_OBJECT
-    QProcess m_daemon;
+    Child m_daemon;
     QDBusConnection m_bus{QString()};
     FakePortal m_portal;
 
 private slots:
     void initTestCase() {
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-        }
-        m_bus = QDBusConnection::connectToBus(QString::fromLatin1(m_daemon.readLine().trimmed()), "test");
+        m_bus = QDBusConnection::connectToBus(startBus(m_daemon), "test");
         QVERIFY2(m_bus.registerObject(path, &m_portal, QDBusConnection::ExportAllSlots) &&
                      m_bus.registerService("org.freedesktop.portal.Desktop"),
                  "no dbus-daemon (scripts/install-deps)");
-    }
-    void cleanupTestCase() {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     void followsThePortal_data() {

@@ -1,24 +1,15 @@
 #include "support/Probe.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 
 #include <algorithm>
 #include <csignal>
 
 namespace {
-
-struct Child : QProcess {
-    ~Child() override {
-        if (state() == QProcess::NotRunning) return;
-        terminate();
-        if (!waitForFinished(10000)) kill();
-        waitForFinished(3000);
-    }
-};
 
 // The rig's client draws SMPTE colour bars over the whole monitor, scrolling left. Along a row through
 // the tall bars every channel is either off or at least three quarters on; as R, G, B bits:
@@ -98,13 +89,6 @@ class MutterTest : public QObject {
     QSize m_monitor;
     QString m_clip;
 
-    // Recording runs once the stream's first picture reached a segment.
-    static bool recording() {
-        const QDir buffers(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer");
-        for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
-        return false;
-    }
     QImage frameAt(double seconds) {
         const QString png = QDir::home().filePath(QStringLiteral("frame-%1.png").arg(seconds));
         const QString failed =
@@ -115,9 +99,7 @@ class MutterTest : public QObject {
 
 private slots:
     void initTestCase() {
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", startBus(m_bus).toLatin1());
         m_rig.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_rig.start(QStringLiteral(FERROVANE_MUTTER_RIG), {});
         QTRY_VERIFY_WITH_TIMEOUT(m_rig.canReadLine() || m_rig.state() == QProcess::NotRunning, 60000);
@@ -127,13 +109,9 @@ private slots:
         m_monitor = QSize(size.value(0).toInt(), size.value(1).toInt());
 
         Child app;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("FERROVANE_PLATFORM", "portal");
-        app.setProcessEnvironment(environment);
-        app.start(qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane", {"--headless"});
-        QVERIFY(app.waitForStarted());
-        QTRY_VERIFY2_WITH_TIMEOUT(recording(), qPrintable(QString::fromLocal8Bit(app.readAllStandardError())),
-                                  20000);
+        launchHeadless(app);
+        QTRY_VERIFY2_WITH_TIMEOUT(recordingStarted(),
+                                  qPrintable(QString::fromLocal8Bit(app.readAllStandardError())), 20000);
         QTest::qWait(8000); // into the second five-second segment
         ::kill(pid_t(app.processId()), SIGUSR1);
         QTRY_VERIFY_WITH_TIMEOUT(app.canReadLine(), 20000);

@@ -1,4 +1,5 @@
 #include "support/Probe.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusConnection>
@@ -8,20 +9,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <csignal>
 
 namespace {
-
-struct Child : QProcess {
-    ~Child() override {
-        if (state() == QProcess::NotRunning) return;
-        terminate();
-        if (!waitForFinished(10000)) kill();
-        waitForFinished(3000);
-    }
-};
 
 // Under the test's own XDG_CONFIG_HOME, known only once the test environment is set.
 QString tokenFile() {
@@ -56,20 +47,6 @@ class PortalCaptureTest : public QObject {
         call.setArguments(arguments);
         QCOMPARE(m_control.call(call).errorMessage(), QString());
     }
-    void launch(Child& app) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("FERROVANE_PLATFORM", "portal");
-        app.setProcessEnvironment(environment);
-        app.start(qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane", {"--headless"});
-        QVERIFY(app.waitForStarted());
-    }
-    // Recording runs once the stream's first picture reached a segment.
-    static bool recording() {
-        const QDir buffers(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer");
-        for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
-        return false;
-    }
     // The path the application prints; empty when none came.
     static QString save(Child& app) {
         ::kill(pid_t(app.processId()), SIGUSR1);
@@ -88,11 +65,9 @@ class PortalCaptureTest : public QObject {
 
 private slots:
     void initTestCase() {
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        m_control = QDBusConnection::connectToBus(QString::fromLatin1(address), "control");
+        const QString address = startBus(m_bus);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLatin1());
+        m_control = QDBusConnection::connectToBus(address, "control");
         m_rig.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_rig.start(QStringLiteral(FERROVANE_RIG), {});
         QTRY_VERIFY_WITH_TIMEOUT(m_rig.canReadLine(), 60000);
@@ -104,8 +79,8 @@ private slots:
     // the picture rolls into segments and saves as an exact clip, the second start brings the token.
     void recordsSavesAndRemembers() {
         Child app;
-        launch(app);
-        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        launchHeadless(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         QTest::qWait(6500); // past the first five-second segment
         const QString clip = save(app);
         QVERIFY2(QFile::exists(clip), qPrintable(clip + QString::fromLocal8Bit(app.readAllStandardError())));
@@ -126,7 +101,7 @@ private slots:
         QCOMPARE(kept, calls("Start.Response").last()["results"]["restore_token"].toString());
 
         Child again;
-        launch(again);
+        launchHeadless(again);
         QTRY_COMPARE_WITH_TIMEOUT(calls("SelectSources").size(), 2, 20000);
         QCOMPARE(calls("SelectSources").last()["options"]["restore_token"].toString(), kept);
         QTRY_COMPARE_WITH_TIMEOUT(calls("Start.Response").size(), 2, 10000);
@@ -140,19 +115,19 @@ private slots:
         Child app;
         const int starts = calls("Start").size();
         control("SetResponseDelay", {1500u});
-        launch(app);
+        launchHeadless(app);
         QTRY_COMPARE_WITH_TIMEOUT(calls("Start").size(), starts + 1, 20000);
         quit(app);
         control("SetResponseDelay", {0u});
-        QTRY_VERIFY(!QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer"));
+        QTRY_VERIFY(!QFileInfo::exists(bufferRoot()));
     }
 
     // The user stops sharing from the desktop: the stream ends, the answer is forgotten, and the restart
     // asks again; turned down, recording stops with the reason.
     void userStopsSharing() {
         Child app;
-        launch(app);
-        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        launchHeadless(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         const int selections = calls("SelectSources").size();
         control("SetStartResponse", {1u});
         control("CloseSessions");
@@ -170,14 +145,14 @@ private slots:
     // the desktop's reason, leaving no buffer behind.
     void producerGoesAway() {
         Child app;
-        launch(app);
-        QTRY_VERIFY_WITH_TIMEOUT(recording(), 20000);
+        launchHeadless(app);
+        QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         ::kill(pid_t(m_rig.processId()), SIGUSR1);
         QVERIFY(app.waitForFinished(30000));
         QCOMPARE(app.exitCode(), 1);
         QCOMPARE(QString::fromLocal8Bit(app.readAllStandardError()).trimmed(),
                  "The desktop could not share the screen (Start failed).");
-        QVERIFY(!QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer"));
+        QVERIFY(!QFileInfo::exists(bufferRoot()));
     }
 };
 

@@ -1,10 +1,10 @@
 #include "platform/linux/dbus/DBusControlChannel.h"
 #include "platform/linux/dbus/DBusScreenLockMonitor.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QProcess>
 #include <QSignalSpy>
 
 namespace {
@@ -18,22 +18,6 @@ const QString gnome = QStringLiteral("org.gnome.ScreenSaver");
 
 // Where the running instance is, for another launch.
 enum Instance { Here, Nowhere, NoBus };
-
-// A child process that ends with the object.
-struct Child : QProcess {
-    ~Child() override {
-        kill();
-        waitForFinished(3000);
-    }
-};
-
-// A dbus-daemon of the test's own, so nothing reaches the user's buses; returns its address.
-QString startBus(Child& daemon) {
-    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
-    while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
-    }
-    return QString::fromLatin1(daemon.readLine().trimmed());
-}
 
 } // namespace
 

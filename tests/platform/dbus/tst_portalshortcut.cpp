@@ -1,11 +1,11 @@
 #include "platform/linux/dbus/PortalGlobalShortcut.h"
+#include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QProcess>
 
 namespace {
 
@@ -74,22 +74,15 @@ private:
 // The portal plays on a dbus-daemon of the test's own.
 class PortalShortcutTest : public QObject {
     Q_OBJECT
-    QProcess m_daemon;
+    Child m_daemon;
     QDBusConnection m_bus{QString()};
     QString m_address;
 
 private slots:
     void initTestCase() {
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-        }
-        m_address = QString::fromLatin1(m_daemon.readLine().trimmed());
+        m_address = startBus(m_daemon);
         m_bus = QDBusConnection::connectToBus(m_address, "portal");
         QVERIFY2(m_bus.isConnected(), "no dbus-daemon (scripts/install-deps)");
-    }
-    void cleanupTestCase() {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     void triggers_data() {

@@ -1,0 +1,40 @@
+#include "support/Processes.h"
+
+#include <QDir>
+
+Child::~Child() {
+    if (state() == QProcess::NotRunning) return;
+    terminate();
+    if (!waitForFinished(10000)) kill();
+    waitForFinished(3000);
+}
+
+QString startBus(Child& daemon) {
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+    while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
+    }
+    return QString::fromLatin1(daemon.readLine().trimmed());
+}
+
+QString ferrovaneBinary() {
+    return qEnvironmentVariable("FERROVANE_BIN_DIR") + "/src/ferrovane";
+}
+
+QString bufferRoot() {
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer";
+}
+
+void launchHeadless(Child& app) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FERROVANE_PLATFORM", "portal");
+    app.setProcessEnvironment(environment);
+    app.start(ferrovaneBinary(), {"--headless"});
+    app.waitForStarted();
+}
+
+bool recordingStarted() {
+    const QDir buffers(bufferRoot());
+    for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
+    return false;
+}
