@@ -18,7 +18,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -151,19 +150,6 @@ private:
     int m_saves = 0;
 };
 
-// The panel needs a real X server: start a private one before the application connects.
-int main(int argc, char** argv) {
-    TestEnvironment environment;
-    Xvfb xvfb;
-    if (!xvfb.start(QSize(screenWidth, screenHeight))) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    prepareWindowSystem();
-    QApplication app(argc, argv);
-    NotchPanelTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+FERROVANE_X11_TEST_MAIN(NotchPanelTest, QSize(screenWidth, screenHeight), prepareWindowSystem())
 
 #include "tst_notchpanel.moc"

@@ -7,17 +7,6 @@ namespace {
 
 const QByteArray handWritten = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/home/me/bin/ferrovane\n";
 
-void write(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-}
-
-QByteArray read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class XdgAutostartTest : public QObject {
@@ -46,7 +35,7 @@ private slots:
     void enabled() {
         QFETCH(QByteArray, text);
         QFETCH(bool, enabled);
-        if (!text.isNull()) write(entry, text);
+        if (!text.isNull()) writeFile(entry, text);
         QCOMPARE(XdgAutostart("/usr/bin/ferrovane").enabled(), enabled);
     }
 
@@ -62,11 +51,11 @@ private slots:
     void roundTrip() {
         QFETCH(QString, executable);
         QFETCH(QString, exec);
-        write(folder + "/other.desktop", handWritten);
-        write(entry, handWritten + "Hidden=true\n"); // ours, edited by hand: replaced whole
+        writeFile(folder + "/other.desktop", handWritten);
+        writeFile(entry, handWritten + "Hidden=true\n"); // ours, edited by hand: replaced whole
         XdgAutostart item(executable);
         QVERIFY(item.registerItem().ok() && item.enabled());
-        QCOMPARE(QString::fromUtf8(read(entry)),
+        QCOMPARE(QString::fromUtf8(readFile(entry)),
                  "[Desktop Entry]\nType=Application\nName=Ferrovane\nExec=" + exec +
                      "\nIcon=io.github.ferrovane.Ferrovane\n"
                      "X-GNOME-Autostart-enabled=true\n");
@@ -91,7 +80,7 @@ private slots:
         QFETCH(QString, blocker);
         QFETCH(QString, registerError);
         QFETCH(QString, unregisterError);
-        write(blocker, "x");
+        writeFile(blocker, "x");
         XdgAutostart item("/usr/bin/ferrovane");
         const Status registered = item.registerItem();
         QCOMPARE(registered.ok() ? QString() : registered.error().description, registerError);

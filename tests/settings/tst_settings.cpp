@@ -17,13 +17,6 @@ QString configPath() {
     return QSettingsStore::defaultPath();
 }
 
-void writeFile(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
 // A clip with a given age, so the listing order is known.
 void touch(const QString& path, int ageSeconds) {
     writeFile(path, "x");

@@ -14,6 +14,11 @@ private:
     QTemporaryDir m_dir;
 };
 
+// Writes a whole file, making its folders; a failure fails the test.
+void writeFile(const QString& path, const QByteArray& text);
+// What a file holds; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 // Runs a Qt Test class inside a TestEnvironment, with a QApplication on the offscreen platform unless the
 // test environment chose another.
 #define FERROVANE_TEST_MAIN(TestClass)                                                                       \

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestEnvironment.h"
+
 #include <QProcess>
 #include <QSize>
 #include <QString>
@@ -25,3 +27,17 @@ private:
     QString m_display;
     std::vector<std::unique_ptr<QProcess>> m_clients;
 };
+
+// FERROVANE_TEST_MAIN on a private X server of `size`, started before the application connects; the
+// statements after it run just before the QApplication is made.
+#define FERROVANE_X11_TEST_MAIN(TestClass, size, ...)                                                        \
+    int main(int argc, char** argv) {                                                                        \
+        TestEnvironment environment;                                                                         \
+        Xvfb xvfb;                                                                                           \
+        if (!xvfb.start(size)) qFatal("Xvfb did not start");                                                 \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
+        __VA_ARGS__;                                                                                         \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

@@ -6,8 +6,6 @@
 #include <QProcess>
 #include <QWidget>
 
-#include <cstdio>
-
 namespace {
 
 constexpr int width = 1280, height = 800;
@@ -52,20 +50,8 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    TestEnvironment environment;
-    Xvfb xvfb;
-    if (!xvfb.start(QSize(width, height))) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    // A Wayland session as the application sees it; its windows go through the X server all the same.
-    qputenv("XDG_SESSION_TYPE", "wayland");
-    qunsetenv("QT_QPA_PLATFORM");
-    prepareWindowSystem();
-    QApplication app(argc, argv);
-    PointerStripTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+// A Wayland session as the application sees it; its windows go through the X server all the same.
+FERROVANE_X11_TEST_MAIN(PointerStripTest, QSize(width, height), qputenv("XDG_SESSION_TYPE", "wayland");
+                        qunsetenv("QT_QPA_PLATFORM"); prepareWindowSystem())
 
 #include "tst_pointerstrip.moc"
