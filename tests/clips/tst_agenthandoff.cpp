@@ -1,4 +1,3 @@
-#include "ClipMovies.h"
 #include "clips/AgentHandoff.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformFactory.h"
@@ -19,7 +18,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -78,54 +76,35 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_clip = m_dir.filePath("replay-2026-12-04_16-23-22.mp4");
         m_frames = m_dir.filePath("replay-2026-12-04_16-23-22-frames/");
-        const QString error = ClipMovies::make(m_clip, 900, 30, QSize(384, 240));
+        const QString error = CodedFrames::movie(m_clip, 900, QSize(384, 240));
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        if (!useDecimalComma(m_dir.filePath("locales")))
-            qWarning("no German locale: decimal commas unchecked");
+        QVERIFY2(useDecimalComma(m_dir.filePath("locales")), "no German locale (localedef, locales)");
     }
 
     void init() { m_pasteboard->setText("what the user copied before"); }
 
+    // Frame lines are "- path  (at S.Ss)", rounded as printf rounds.
     void composePrompt_data() {
         QTest::addColumn<double>("duration");
-        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QList<double>>("frames");
         QTest::addColumn<QString>("middle");
-
-        QTest::newRow("no frames: one empty line")
-            << 30.0 << QStringList()
-            << "the last 30 seconds before I hit save). Here are 0 frames in time order:\n\nFull video: ";
-        QTest::newRow("14.5 s is the last 15")
-            << 14.5 << QStringList{"- a"}
-            << "the last 15 seconds before I hit save). Here are 1 frames in time order:\n- a\nFull video: ";
-        QTest::newRow("29.4 s is the last 29")
-            << 29.4 << QStringList{"- a", "- b"}
-            << "the last 29 seconds before I hit save). Here are 2 frames in time order:\n- a\n- b\nFull "
-               "video: ";
+        const QString asked = "the last %1 seconds before I hit save). Here are %2 frames in time order:\n";
+        QTest::newRow("no frames: one empty line") << 30.0 << QList<double>() << asked.arg(30).arg(0) + "\n";
+        QTest::newRow("14.5 s is the last 15, a whole second keeps its decimal")
+            << 14.5 << QList<double>{12.0} << asked.arg(15).arg(1) + "- /f.png  (at 12.0s)\n";
+        QTest::newRow("29.4 s is the last 29, one decimal, an exact half")
+            << 29.4 << QList<double>{12.46, 0.25}
+            << asked.arg(29).arg(2) + "- /f.png  (at 12.5s)\n- /f.png  (at 0.2s)\n";
     }
-
     void composePrompt() {
         QFETCH(double, duration);
-        QFETCH(QStringList, lines);
+        QFETCH(QList<double>, frames);
         QFETCH(QString, middle);
-
-        QCOMPARE(AgentHandoff::composePrompt(duration, lines, "/c.mp4"), intro + middle + "/c.mp4" + tail);
-    }
-
-    void frameLine_data() {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("shown");
-
-        QTest::newRow("whole second keeps its decimal") << 12.0 << "12.0";
-        QTest::newRow("rounded to one decimal") << 12.46 << "12.5";
-        QTest::newRow("exact half as printf rounds it") << 0.25 << "0.2";
-    }
-
-    void frameLine() {
-        QFETCH(double, seconds);
-        QFETCH(QString, shown);
-
-        QCOMPARE(AgentHandoff::frameLine("/f/frame-01.png", seconds),
-                 "- /f/frame-01.png  (at " + shown + "s)");
+        QStringList lines;
+        for (double seconds : frames)
+            lines << AgentHandoff::frameLine("/f.png", seconds);
+        QCOMPARE(AgentHandoff::composePrompt(duration, lines, "/c.mp4"),
+                 intro + middle + "Full video: /c.mp4" + tail);
     }
 
     // In the forms file managers paste from; names are percent-encoded in URIs.
@@ -205,18 +184,6 @@ private slots:
     }
 };
 
-// The clipboard needs a real X server: start a private one before the application connects.
-int main(int argc, char** argv) {
-    TestEnvironment environment;
-    Xvfb xvfb;
-    if (!xvfb.start(QSize(640, 480))) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    AgentHandoffTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+FERROVANE_X11_TEST_MAIN(AgentHandoffTest, QSize(640, 480))
 
 #include "tst_agenthandoff.moc"

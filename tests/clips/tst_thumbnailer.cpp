@@ -1,4 +1,3 @@
-#include "ClipMovies.h"
 #include "clips/Thumbnailer.h"
 #include "platform/linux/FfmpegMediaAssets.h"
 #include "support/CodedFrames.h"
@@ -19,8 +18,8 @@ private slots:
         // Every frame of the long clip is a key frame, so the backend need not step back to an earlier one
         // and the picture shows the time asked for.
         for (const QString& error :
-             {ClipMovies::make(m_dir.filePath("ten.mp4"), 300, 30, QSize(2560, 1600), 1),
-              ClipMovies::make(m_dir.filePath("quarter.mp4"), 5, 20, QSize(384, 240))})
+             {CodedFrames::movie(m_dir.filePath("ten.mp4"), 300, QSize(2560, 1600), {.keyInterval = 1}),
+              CodedFrames::movie(m_dir.filePath("quarter.mp4"), 5, QSize(384, 240), {.fps = 20})})
             QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 

@@ -64,4 +64,21 @@ QImage lastFrame(const QString& movie) {
     return decodeWith({"-sseof", "-1", "-i", movie}, {"-update", "1"});
 }
 
+QString movie(const QString& path, int frames, QSize size, MovieOptions o) {
+    // The stripes are drawn on a canvas whose width is a multiple of their count, then scaled.
+    const QSize canvas = size.width() % bits == 0 ? size : QSize(384, 240);
+    const QString source = QString::asprintf(
+        "nullsrc=s=%dx%d:r=%d,geq=lum='if(bitand(floor((N+%d)/pow(2,%d-min(floor(X/%d),%d))),1),235,16)'"
+        ":cb=128:cr=128,scale=%d:%d:flags=neighbor,format=yuv420p,select='not(mod(n\\,%d))'",
+        canvas.width(), canvas.height(), o.fps, o.first, bits - 1, canvas.width() / bits, bits - 1,
+        size.width(), size.height(), o.every);
+    return Probe::ffmpeg(
+        QStringList{"-f", "lavfi", "-i", source, "-frames:v", QString::number(frames / o.every), "-vsync",
+                    "vfr", "-video_track_timescale", "90000", "-g", QString::number(o.keyInterval)} +
+        QString("-c:v libx264 -preset veryfast -profile:v high -bf 0 -sc_threshold 0 "
+                "-colorspace bt709 -color_primaries bt709 -color_trc bt709")
+            .split(' ') +
+        QStringList{path});
+}
+
 } // namespace CodedFrames

@@ -24,4 +24,14 @@ PixelBufferRef paint(QSize size, int paddingBytes, const std::function<QRgb(int 
 QImage frameAt(const QString& movie, double seconds);
 QImage lastFrame(const QString& movie);
 
+struct MovieOptions {
+    int fps = 30;
+    int keyInterval = 30;
+    int first = 0; // the first frame's number
+    int every = 1; // keeps only every so many frames, as a quiet screen records
+};
+// A real movie of `frames` numbered frames, coded as the recorder's segments are: H.264 High without
+// B-frames, BT.709. Returns what ffmpeg said when it failed, else "".
+QString movie(const QString& path, int frames, QSize size, MovieOptions options = {});
+
 } // namespace CodedFrames

@@ -9,25 +9,6 @@
 
 namespace {
 
-// 30 fps frames numbered from `first` in CodedFrames' stripes, drawn on a canvas whose width is a
-// multiple of 12 and scaled to `size`, coded as our segments are: H.264 High, no B-frames, a key frame
-// every second. With `every` > 1 only every so many frames are kept, as a quiet screen records.
-QString makeSegment(const QString& path, int first, int frames, QSize size, int every = 1) {
-    const QSize canvas = size.width() % 12 == 0 ? size : QSize(384, 240);
-    const QString source = QString::asprintf(
-        "nullsrc=s=%dx%d:r=30,geq=lum='if(bitand(floor((N+%d)/pow(2,%d-min(floor(X/%d),%d))),1),235,16)'"
-        ":cb=128:cr=128,scale=%d:%d:flags=neighbor,format=yuv420p,select='not(mod(n\\,%d))'",
-        canvas.width(), canvas.height(), first, CodedFrames::bits - 1, canvas.width() / CodedFrames::bits,
-        CodedFrames::bits - 1, size.width(), size.height(), every);
-    return Probe::ffmpeg(QStringList{"-f", "lavfi", "-i", source, "-frames:v",
-                                     QString::number(frames / every), "-vsync", "vfr",
-                                     "-video_track_timescale", "90000"} +
-                         QString("-c:v libx264 -profile:v high -bf 0 -g 30 -sc_threshold 0 -colorspace bt709 "
-                                 "-color_primaries bt709 -color_trc bt709")
-                             .split(' ') +
-                         QStringList{path});
-}
-
 double durationOf(const QJsonObject& video) {
     return video["duration"].toString().toDouble();
 }
@@ -60,11 +41,13 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         for (const auto& [name, error] : {
-                 std::pair{"a.mp4", makeSegment(file("a.mp4"), 0, 60, QSize(384, 216))},
-                 std::pair{"b.mp4", makeSegment(file("b.mp4"), 60, 60, QSize(384, 216))},
-                 std::pair{"small.mp4", makeSegment(file("small.mp4"), 60, 60, QSize(240, 144))},
-                 std::pair{"quiet.mp4", makeSegment(file("quiet.mp4"), 120, 60, QSize(384, 216), 6)},
-                 std::pair{"wide.mp4", makeSegment(file("wide.mp4"), 0, 6, QSize(2560, 1600))},
+                 std::pair{"a.mp4", CodedFrames::movie(file("a.mp4"), 60, QSize(384, 216))},
+                 std::pair{"b.mp4", CodedFrames::movie(file("b.mp4"), 60, QSize(384, 216), {.first = 60})},
+                 std::pair{"small.mp4",
+                           CodedFrames::movie(file("small.mp4"), 60, QSize(240, 144), {.first = 60})},
+                 std::pair{"quiet.mp4", CodedFrames::movie(file("quiet.mp4"), 60, QSize(384, 216),
+                                                           {.first = 120, .every = 6})},
+                 std::pair{"wide.mp4", CodedFrames::movie(file("wide.mp4"), 6, QSize(2560, 1600))},
                  std::pair{"audio.mp4", Probe::ffmpeg({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac",
                                                        file("audio.mp4")})},
              })
