@@ -457,16 +457,6 @@ private slots:
         QCOMPARE(rig.model.saveLength(), result);
         QCOMPARE(rig.model.bufferLimit(), buffer);
     }
-
-    void status() {
-        Rig rig;
-        Settings::setValue(Settings::Keys::hasLaunched, true);
-        rig.live();
-        rig.delegate->updateBufferFill();
-        QCOMPARE(rig.delegate->statusText(),
-                 QStringLiteral("phase: live\nrecording: yes\nbuffered seconds: 12\n"
-                                "buffer limit: 30\nsave length: 30\nlast clip: none\n"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAppDelegate)

@@ -21,8 +21,7 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("success") << 0u << QString();
         QTest::newRow("cancelled") << 1u << "Screen sharing was not allowed (Start).";
-        QTest::newRow("other") << 2u << "The desktop could not share the screen (Start failed).";
-        QTest::newRow("unknown code") << 7u << "The desktop could not share the screen (Start failed).";
+        QTest::newRow("any other code") << 7u << "The desktop could not share the screen (Start failed).";
     }
     void responses() {
         QFETCH(uint, code);
@@ -42,7 +41,6 @@ private slots:
         QTest::addColumn<uint>("asked");
         QTest::newRow("all: embedded") << 7u << 2u;
         QTest::newRow("metadata only: we draw it") << 4u << 4u;
-        QTest::newRow("hidden only") << 1u << 1u;
         QTest::newRow("nothing said") << 0u << 1u;
     }
     void cursorModes() {
@@ -109,7 +107,6 @@ private slots:
         QTest::newRow("RGBx") << uint(SPA_VIDEO_FORMAT_RGBx) << int(PixelOrder::RGBA);
         QTest::newRow("RGBA") << uint(SPA_VIDEO_FORMAT_RGBA) << int(PixelOrder::RGBA);
         QTest::newRow("xRGB") << uint(SPA_VIDEO_FORMAT_xRGB) << -1;
-        QTest::newRow("I420") << uint(SPA_VIDEO_FORMAT_I420) << -1;
     }
     void formats() {
         QFETCH(uint, format);
