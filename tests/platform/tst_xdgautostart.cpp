@@ -39,7 +39,7 @@ private slots:
         QCOMPARE(XdgAutostart("/usr/bin/ferrovane").enabled(), enabled);
     }
 
-    // Exec= quoted as the Desktop Entry specification asks, then escaped as every string value.
+    // Exec= quoted as freedesktop.org's desktop entry format asks, then escaped as every string value.
     void roundTrip_data() {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("exec");
