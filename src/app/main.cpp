@@ -43,6 +43,30 @@ void printLine(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+AppDelegate::RecorderFactory recorders(const MediaPlatform& platform) {
+    return [platform](double buffer, int fps, double width) {
+        return std::make_unique<RecorderRecording>(buffer, fps, width, platform);
+    };
+}
+
+// SIGUSR1 saves; SIGINT and SIGTERM quit, which deletes the buffer.
+std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller) {
+    auto watcher = std::make_unique<SignalWatcher>(std::initializer_list<int>{SIGINT, SIGTERM, SIGUSR1});
+    QObject::connect(watcher.get(), &SignalWatcher::received, &controller, [&controller](int number) {
+        if (number == SIGUSR1)
+            controller.saveReplay();
+        else
+            QCoreApplication::quit();
+    });
+    return watcher;
+}
+
+// Settings changed from outside (the settings window, a text editor) reach the controller on the next turn.
+void followSettings(PreferencesStore& store, AppDelegate& controller) {
+    QObject::connect(&store, &PreferencesStore::changed, &controller, &AppDelegate::settingsChanged,
+                     Qt::QueuedConnection);
+}
+
 // One line of counters on stderr, for benchmarks. Stops the recorder so that the segment it closes
 // counts too.
 void printStatistics(ReplayRecorder& recorder) {
@@ -83,12 +107,7 @@ int runHeadless(int argc, char** argv) {
     ReplayModel model;
     QtScheduler scheduler;
     HeadlessShell shell(platform.capture);
-    AppDelegate controller(
-        model,
-        [platform](double buffer, int fps, double width) {
-            return std::make_unique<RecorderRecording>(buffer, fps, width, platform);
-        },
-        shell, scheduler);
+    AppDelegate controller(model, recorders(platform), shell, scheduler);
     int exitCode = 0;
     bool quitting = false;
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
@@ -110,15 +129,8 @@ int runHeadless(int argc, char** argv) {
             break;
         }
     });
-    QObject::connect(store.get(), &PreferencesStore::changed, &controller, &AppDelegate::settingsChanged,
-                     Qt::QueuedConnection);
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
-    QObject::connect(&watcher, &SignalWatcher::received, &controller, [&controller](int number) {
-        if (number == SIGUSR1)
-            controller.saveReplay();
-        else
-            QCoreApplication::quit();
-    });
+    followSettings(*store, controller);
+    const std::unique_ptr<SignalWatcher> watcher = watchSignals(controller);
 
     controller.launch();
     app.exec();
@@ -190,12 +202,7 @@ int runDesktop(int argc, char** argv) {
     QtScheduler scheduler;
     AppShell shell(platform.capture, platform.assets, createPasteboard(), createWorkspace(),
                    createSoundPlayer());
-    AppDelegate controller(
-        model,
-        [platform](double buffer, int fps, double width) {
-            return std::make_unique<RecorderRecording>(buffer, fps, width, platform);
-        },
-        shell, scheduler);
+    AppDelegate controller(model, recorders(platform), shell, scheduler);
     delegate = &controller;
     controller.refreshSaveOptions();
     std::unique_ptr<Screens> screens = createScreens();
@@ -214,18 +221,11 @@ int runDesktop(int argc, char** argv) {
         createGlobalShortcut());
 
     watchScreens(app, controller);
-    QObject::connect(store.get(), &PreferencesStore::changed, &controller, &AppDelegate::settingsChanged,
-                     Qt::QueuedConnection);
+    followSettings(*store, controller);
     std::unique_ptr<ScreenLockMonitor> lock = createScreenLockMonitor();
     QObject::connect(lock.get(), &ScreenLockMonitor::locked, &controller, &AppDelegate::screenLocked);
     QObject::connect(lock.get(), &ScreenLockMonitor::unlocked, &controller, &AppDelegate::screenUnlocked);
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGUSR1});
-    QObject::connect(&watcher, &SignalWatcher::received, &controller, [&controller](int number) {
-        if (number == SIGUSR1)
-            controller.saveReplay();
-        else
-            QCoreApplication::quit();
-    });
+    const std::unique_ptr<SignalWatcher> watcher = watchSignals(controller);
     // The session ending (log out, shut down) quits like anything else, so the buffer goes with it.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [] { QCoreApplication::quit(); });
 
