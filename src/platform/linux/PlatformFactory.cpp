@@ -62,8 +62,11 @@ std::unique_ptr<PreferencesStore> createPreferencesStore() {
 
 void prepareWindowSystem() {
     // The panel places itself at the top of the screen and stays above everything, which Wayland clients
-    // may not do: on a Wayland session it runs through XWayland, unless the user chose otherwise.
-    if (waylandSession() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    // may not do: on a Wayland session it runs through XWayland, unless the user chose otherwise or the
+    // session has no XWayland to run on.
+    if (waylandSession() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     // The panel's steady updates are a few hundred bytes (the pulsing dot); through shared memory each
     // would also cost a round trip to the server before the next paint. Plain image requests are cheaper
     // for windows this small, and no slower for the open and close animation.
