@@ -21,11 +21,15 @@ namespace {
 
 // The folders this process holds. A library that ends the process with exit() (Qt's X11 plugin does when
 // the display goes away) skips every shutdown path; the buffer must not outlive it on disk.
+// Once the process is ending no folder is made or made again: the encoder may still be closing a
+// segment on another thread, and a folder it recreated after the removal would be left behind.
 std::mutex heldMutex;
-std::vector<QString> held;
+std::vector<QString> held; // guarded by heldMutex
+bool ending = false;       // guarded by heldMutex
 
 void removeHeldAtExit() {
     std::lock_guard lock(heldMutex);
+    ending = true;
     for (const QString& path : held) {
         BufferRoot::removeFolder(path);
         BufferRoot::removeIfEmpty(QFileInfo(path).absolutePath());
@@ -33,11 +37,13 @@ void removeHeldAtExit() {
     held.clear();
 }
 
-void hold(const QString& path) {
+void removeHeldAtExitLater() {
     static std::once_flag installed;
     std::call_once(installed, [] { std::atexit(&removeHeldAtExit); });
-    std::lock_guard lock(heldMutex);
-    held.push_back(path);
+}
+
+Error endingError() {
+    return platformError(QStringLiteral("Ferrovane is quitting."));
 }
 
 void letGo(const QString& path) {
@@ -48,9 +54,12 @@ void letGo(const QString& path) {
 } // namespace
 
 Result<std::unique_ptr<WorkFolder>> WorkFolder::create(const QString& path) {
+    removeHeldAtExitLater();
     std::unique_ptr<WorkFolder> folder(new WorkFolder(path));
+    std::lock_guard guard(heldMutex);
+    if (ending) return endingError();
     if (Status locked = folder->lock(); !locked) return locked.error();
-    hold(path);
+    held.push_back(path);
     return folder;
 }
 
@@ -90,6 +99,8 @@ Status WorkFolder::lock() {
 
 Status WorkFolder::ensure() {
     if (stillHeld()) return Ok{};
+    std::lock_guard guard(heldMutex);
+    if (ending) return endingError();
     qCWarning(lcRecorder) << "buffer folder" << m_path << "vanished; recreating it";
     return lock();
 }
