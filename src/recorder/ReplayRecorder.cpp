@@ -38,6 +38,9 @@ ReplayRecorder::~ReplayRecorder() {
     if (stream) stream->stopCapture();
     stream.reset();
     m_queue->shutdown();
+    // A recorder that goes without a discard (a quit that could not wait for one) takes its buffer along:
+    // nothing can read it any more. The queue has stopped, so the folder is this thread's now.
+    if (m_workFolder) m_workFolder->remove();
 }
 
 void ReplayRecorder::setOnStop(StopCallback callback) {

@@ -255,6 +255,17 @@ private slots:
         QVERIFY(!QFileInfo::exists(BufferRoot::location()));
     }
 
+    // A recorder that goes without its discard (a quit that could not wait for one) takes its buffer.
+    void bufferGoesWithTheRecorder() {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.rollEvery5(100, 105);
+        const QString folder = QFileInfo(rig.writers->record(0).path).absolutePath();
+        QVERIFY(QFileInfo::exists(folder));
+        rig.recorder.reset();
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+
     // Deleted behind the recorder's back: the folder comes back, private, with the next segment.
     void vanishedFolderIsRecreated() {
         Rig rig;
