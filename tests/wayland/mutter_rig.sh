@@ -21,41 +21,15 @@ while [ $# -gt 0 ]; do
     *) echo "mutter rig: unknown option $1" >&2; exit 2 ;;
   esac
 done
-fail() { echo "mutter rig: $*" >&2; exit 1; }
-[ -n "$runtime_dir" ] && [ -d "$runtime_dir" ] || fail "no runtime dir (set XDG_RUNTIME_DIR or --runtime-dir)"
-[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail "no session bus (DBUS_SESSION_BUS_ADDRESS)"
+rig_name="mutter rig"
+# shellcheck source=rig_common.sh
+. "$here/rig_common.sh"
 [[ $size =~ ^([0-9]+)x([0-9]+)$ ]] || fail "--size wants WIDTHxHEIGHT"
 width=${BASH_REMATCH[1]} height=${BASH_REMATCH[2]}
-
-export XDG_RUNTIME_DIR=$runtime_dir WAYLAND_DISPLAY=wayland-0
-unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR DISPLAY
-logs=$XDG_RUNTIME_DIR/rig-logs
-mkdir -p "$logs"
-# As in rig.sh: no user config, no remembered state, no device monitors.
-config=$XDG_RUNTIME_DIR/rig-config
-mkdir -p "$config/wireplumber/main.lua.d" "$config/wireplumber/bluetooth.lua.d"
-printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
-  'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/51-rig.lua"
-echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/51-rig.lua"
-export XDG_CONFIG_HOME=$config XDG_STATE_HOME=$XDG_RUNTIME_DIR/rig-state
+export WAYLAND_DISPLAY=wayland-0 XDG_CONFIG_HOME=$config XDG_STATE_HOME=$state
+unset DISPLAY
 
 names=(pipewire wireplumber mutter client portal)
-declare -A pids=()
-spawn() { # name command...
-  local name=$1; shift
-  setpriv --pdeathsig KILL -- "$@" >>"$logs/$name.log" 2>&1 &
-  pids[$name]=$!
-}
-stop() { # name: TERM, then KILL after 3 s
-  local pid=${pids[$1]:-}
-  [ -n "$pid" ] || return 0
-  unset "pids[$1]"
-  kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
 cleanup() {
   trap - TERM INT HUP EXIT
   for ((i = ${#names[@]} - 1; i >= 0; i--)); do stop "${names[i]}"; done
@@ -63,27 +37,7 @@ cleanup() {
 trap 'cleanup; exit 0' TERM INT HUP
 trap cleanup EXIT
 
-give_up() { # what: fail with the children's logs
-  for log in "$logs"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-  fail "timed out waiting for $1"
-}
-wait_for() { # seconds what command...: until the command succeeds
-  local tries=$(($1 * 10)) what=$2; shift 2
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-  give_up "$what"
-}
-on_bus() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
-}
-
-if [ -e "$XDG_RUNTIME_DIR/pipewire-0.lock" ]; then
-  flock -n "$XDG_RUNTIME_DIR/pipewire-0.lock" true || fail "a PipeWire already serves $XDG_RUNTIME_DIR"
-  rm -f "$XDG_RUNTIME_DIR/pipewire-0" "$XDG_RUNTIME_DIR/pipewire-0.lock"
-fi
-spawn pipewire pipewire
-wait_for 10 "the PipeWire socket" test -S "$XDG_RUNTIME_DIR/pipewire-0"
-spawn wireplumber wireplumber
+start_pipewire
 # Without a GPU mutter renders with llvmpipe on a surfaceless EGL display and shares SHM buffers only.
 spawn mutter mutter --headless --wayland --no-x11 --wayland-display "$WAYLAND_DISPLAY" \
   --virtual-monitor "$size"

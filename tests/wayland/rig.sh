@@ -30,41 +30,12 @@ while [ $# -gt 0 ]; do
     *) echo "rig: unknown option $1" >&2; exit 2 ;;
   esac
 done
-fail() { echo "rig: $*" >&2; exit 1; }
-[ -n "$runtime_dir" ] && [ -d "$runtime_dir" ] || fail "no runtime dir (set XDG_RUNTIME_DIR or --runtime-dir)"
-[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail "no session bus (DBUS_SESSION_BUS_ADDRESS)"
+rig_name=rig
+# shellcheck source=rig_common.sh
+. "$here/rig_common.sh"
 [[ $size =~ ^([0-9]+)x([0-9]+)$ ]] || fail "--size wants WIDTHxHEIGHT"
 width=${BASH_REMATCH[1]} height=${BASH_REMATCH[2]}
 
-export XDG_RUNTIME_DIR=$runtime_dir
-unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR
-logs=$XDG_RUNTIME_DIR/rig-logs
-mkdir -p "$logs"
-# Our own config and state homes: no user config, no remembered defaults between runs, and no
-# device monitors (a machine's cameras and sound cards have no place in the tests).
-config=$XDG_RUNTIME_DIR/rig-config
-mkdir -p "$config/wireplumber/main.lua.d" "$config/wireplumber/bluetooth.lua.d"
-printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
-  'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/51-rig.lua"
-echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/51-rig.lua"
-
-declare -A pids=()
-# Each child gets SIGKILL if the rig dies without cleaning up.
-spawn() { # name command...
-  local name=$1; shift
-  setpriv --pdeathsig KILL -- "$@" >>"$logs/$name.log" 2>&1 &
-  pids[$name]=$!
-}
-stop() { # name: TERM, then KILL after 3 s
-  local pid=${pids[$1]:-}
-  [ -n "$pid" ] || return 0
-  unset "pids[$1]"
-  kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
 cleanup() {
   trap - TERM INT HUP USR1 USR2 EXIT
   for name in portal producer wireplumber pipewire; do stop "$name"; done
@@ -73,16 +44,6 @@ trap 'cleanup; exit 0' TERM INT HUP
 trap cleanup EXIT
 trap : USR1 USR2 # until ready; their default would kill us
 
-poll() { # seconds command...: until the command succeeds, or return 1
-  local tries=$(($1 * 10)); shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-give_up() { # what: fail with the children's logs
-  for log in "$logs"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-  fail "timed out waiting for $1"
-}
-wait_for() { poll "$1" "${@:3}" || give_up "$2"; } # seconds what command...
 node_id() { # prints the id of our node, fails while there is none
   pw-dump 2>/dev/null | /usr/bin/python3 -c '
 import json, sys
@@ -122,23 +83,11 @@ start_producer() {
 }
 on_stop_producer() { stop producer; echo "producer stopped"; }
 on_start_producer() { [ -n "${pids[producer]:-}" ] || { start_producer; echo "producer node=$(node_id)"; }; }
-portal_on_bus() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.portal.Desktop 2>/dev/null | grep -q 'boolean true'
-}
 
-# A rig killed outright leaves its socket behind; a live daemon holds the lock.
-if [ -e "$XDG_RUNTIME_DIR/pipewire-0.lock" ]; then
-  flock -n "$XDG_RUNTIME_DIR/pipewire-0.lock" true || fail "a PipeWire already serves $XDG_RUNTIME_DIR"
-  rm -f "$XDG_RUNTIME_DIR/pipewire-0" "$XDG_RUNTIME_DIR/pipewire-0.lock"
-fi
-home=(env XDG_CONFIG_HOME="$config" XDG_STATE_HOME="$XDG_RUNTIME_DIR/rig-state")
-spawn pipewire "${home[@]}" pipewire
-wait_for 10 "the PipeWire socket" test -S "$XDG_RUNTIME_DIR/pipewire-0"
-spawn wireplumber "${home[@]}" wireplumber
+start_pipewire
 start_producer
 spawn portal /usr/bin/python3 "$here/screencast_portal.py" --node-name "$node_name" "${portal_args[@]}"
-wait_for 15 "the portal on the bus" portal_on_bus
+wait_for 15 "the portal on the bus" on_bus org.freedesktop.portal.Desktop
 trap on_stop_producer USR1
 trap on_start_producer USR2
 echo "ready node=$(node_id) size=${width}x${height}"
