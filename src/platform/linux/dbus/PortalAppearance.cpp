@@ -1,14 +1,15 @@
 #include "platform/linux/dbus/PortalAppearance.h"
 
 #include "platform/linux/dbus/DBusLogging.h"
+#include "platform/linux/dbus/PortalRequest.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 
 namespace {
 
-const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString portal = QString::fromLatin1(PortalRequest::service);
+const QString portalPath = QString::fromLatin1(PortalRequest::objectPath);
 const QString settings = QStringLiteral("org.freedesktop.portal.Settings");
 const QString appearance = QStringLiteral("org.freedesktop.appearance");
 const QString colorScheme = QStringLiteral("color-scheme");
