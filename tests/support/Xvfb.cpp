@@ -7,11 +7,12 @@ Xvfb::~Xvfb() {
     stop();
 }
 
-bool Xvfb::start(QSize size, int depth) {
+bool Xvfb::start(QSize size, int depth, Reset reset) {
     const QString arguments =
-        QStringLiteral("-displayfd 1 -screen 0 %1x%2x%3 -nolisten tcp -noreset +extension RANDR");
-    m_process.start(QStringLiteral("Xvfb"),
-                    arguments.arg(size.width()).arg(size.height()).arg(depth).split(QLatin1Char(' ')));
+        QStringLiteral("-displayfd 1 -screen 0 %1x%2x%3 -nolisten tcp +extension RANDR");
+    QStringList split = arguments.arg(size.width()).arg(size.height()).arg(depth).split(QLatin1Char(' '));
+    if (reset == Reset::Never) split << QStringLiteral("-noreset");
+    m_process.start(QStringLiteral("Xvfb"), split);
     if (!m_process.waitForStarted(5000)) return false;
     QDeadlineTimer deadline(10000);
     QByteArray out;

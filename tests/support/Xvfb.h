@@ -12,8 +12,10 @@ class Xvfb {
 public:
     ~Xvfb();
 
+    // Whether the server starts afresh each time its last client leaves, as X servers do by default.
+    enum class Reset { Never, WhenLastClientLeaves };
     // Starts the server and sets DISPLAY for this process. False when it does not come up.
-    bool start(QSize size = QSize(1920, 1200), int depth = 24);
+    bool start(QSize size = QSize(1920, 1200), int depth = 24, Reset reset = Reset::Never);
     void stop();
     // Ends the server abruptly, as a crash would.
     void kill();

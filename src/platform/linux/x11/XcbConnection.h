@@ -35,6 +35,7 @@ inline bool xcbSucceeded(xcb_connection_t* connection, xcb_void_cookie_t cookie)
 // One client connection to an X display and its default screen. Move-only; disconnects when destroyed.
 class XcbConnection {
 public:
+    static constexpr int connectAttempts = 4;
     // An empty name means $DISPLAY.
     static Result<XcbConnection> open(const QString& displayName);
 
