@@ -31,15 +31,25 @@ QString standInPrefix() {
     return temporaryDirectory() + QLatin1Char('/') + name + QStringLiteral("-%1-").arg(geteuid());
 }
 
+// ENOENT when the folder (or its parent) went between making and checking it.
 Status makeFolder(const QString& path) {
     const QByteArray encoded = QFile::encodeName(path);
-    if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST)
+    if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) {
+        const int code = errno;
         return platformError(QStringLiteral("Could not create the folder %1: %2")
-                                 .arg(path, QString::fromLocal8Bit(strerror(errno))));
-    if (inspect(path) != State::Safe)
-        return platformError(QStringLiteral("The folder %1 is not a private folder of this user.").arg(path));
-    chmod(encoded.constData(), 0700);
-    return Ok{};
+                                 .arg(path, QString::fromLocal8Bit(strerror(code))),
+                             code);
+    }
+    switch (inspect(path)) {
+    case State::Safe:
+        chmod(encoded.constData(), 0700);
+        return Ok{};
+    case State::Missing:
+        return platformError(QStringLiteral("The folder %1 vanished as it was made.").arg(path), ENOENT);
+    case State::Unsafe:
+        break;
+    }
+    return platformError(QStringLiteral("The folder %1 is not a private folder of this user.").arg(path));
 }
 
 } // namespace
@@ -63,8 +73,15 @@ bool isPrivateFolder(const QString& path) {
 
 Status createPrivateFolder(const QString& path) {
     const QString parent = QFileInfo(path).absolutePath();
-    if (Status made = makeFolder(parent); !made) return made;
-    return makeFolder(path);
+    // Another recorder of this process removes the root when its own folder was the last one in it; a root
+    // that goes between the two steps is made again.
+    Status made = Ok{};
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        made = makeFolder(parent);
+        if (made) made = makeFolder(path);
+        if (made || made.error().code != ENOENT) break;
+    }
+    return made;
 }
 
 void removeFolder(const QString& path) {
