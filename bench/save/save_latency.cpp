@@ -59,8 +59,13 @@ public:
 // A display list of one and a stream the benchmark feeds itself.
 class FedCapture final : public ScreenCapture, public CaptureStream {
 public:
-    Result<ShareableContent> shareableContent() override {
-        return ShareableContent{{{1, "bench", width, height, 0, 0}}, 1};
+    std::unique_ptr<PendingAnswer> requestContent(QObject* c, ContentHandler done) override {
+        return answerLater(
+            c,
+            []() -> Result<ShareableContent> {
+                return ShareableContent{{{1, "bench", width, height, 0, 0}}, 1};
+            },
+            std::move(done));
     }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const std::vector<int64_t>&,
                                                         const StreamConfiguration&, QObject* c,
@@ -124,7 +129,7 @@ int main(int argc, char** argv) {
     ReplayRecorder recorder(bufferSeconds, fps, width,
                             MediaPlatform{clock, capture, std::make_shared<PatientWriters>(), assets,
                                           std::make_shared<StatvfsDiskSpace>()});
-    if (!recorder.start()) return 1;
+    if (!recorder.startAndWait()) return 1;
 
     // 31.5 s of frames, so the buffer holds more than the 30 s a save asks for.
     const int frames = int(31.5 * fps);

@@ -89,7 +89,7 @@ NotchActions AppDelegate::actions() {
     a.togglePause = weakly(this, [](AppDelegate& d) { d.togglePause(); });
     a.openSettings = weakly(this, [](AppDelegate& d) { d.openSettings(); });
     a.openPrivacySettings = weakly(this, [](AppDelegate& d) { d.openScreenRecordingSettings(); });
-    a.retry = weakly(this, [](AppDelegate& d) { d.startRecording(false); });
+    a.retry = weakly(this, [](AppDelegate& d) { d.retry(); });
     return a;
 }
 
@@ -105,13 +105,21 @@ void AppDelegate::terminate() {
     m_restart.reset();
     recorder().setOnStop(nullptr);
     recorder().discardAndWait();
+    // Saves that finished meanwhile have posted their results: whoever asked for them hears now.
+    QCoreApplication::sendPostedEvents();
 }
 
 void AppDelegate::updateBufferFill() {
     if (!m_model.recording()) return;
-    const double b = recorder().bufferedSeconds();
+    const Recording::Fill fill = recorder().fill();
+    const double b = fill.seconds;
     const double shown = m_model.buffered();
     if (std::abs(b - shown) >= 0.5 || ((b == 0) != (shown == 0))) m_model.setBuffered(b);
+    const QString writeError = fill.writeError ? fill.writeError->description : QString();
+    if (writeError != m_model.writeError()) {
+        if (!writeError.isEmpty()) qCWarning(lcApp) << "not recording:" << writeError;
+        m_model.setWriteError(writeError);
+    }
 }
 
 QString AppDelegate::failureText(const Error& error) const {
@@ -122,6 +130,7 @@ QString AppDelegate::failureText(const Error& error) const {
 
 void AppDelegate::startRecording(bool showWelcome) {
     m_model.setPhase(Phase::starting());
+    m_starting = true;
     m_model.setBufferLimit(recorder().bufferSeconds());
     recorder().setOnStop([self = QPointer<AppDelegate>(this)](const Error& error) {
         QMetaObject::invokeMethod(
@@ -134,6 +143,7 @@ void AppDelegate::startRecording(bool showWelcome) {
     std::shared_ptr<Recording> started = m_recorder;
     started->start(weakly(this, [started, showWelcome](AppDelegate& d, const Status& status) {
         if (d.m_recorder != started) return; // replaced while starting
+        d.m_starting = false;
         if (!status) {
             qCWarning(lcApp) << "recording did not start:" << status.error().description;
             d.m_model.setRecording(false);
@@ -151,8 +161,16 @@ void AppDelegate::startRecording(bool showWelcome) {
     }));
 }
 
+void AppDelegate::retry() {
+    // The failed recorder still holds its buffer folder and whatever its start left open: a fresh one.
+    m_restart.reset();
+    m_restartAttempts = 0;
+    replaceRecorder();
+    startRecording(false);
+}
+
 void AppDelegate::recordingStopped(const Error& error) {
-    if (m_userPaused || m_lockPaused) return;
+    if (paused()) return;
     qCWarning(lcApp) << "recording stopped:" << error.description << "after" << m_restartAttempts
                      << "restarts";
     m_model.setRecording(false);
@@ -162,7 +180,7 @@ void AppDelegate::recordingStopped(const Error& error) {
     }
     ++m_restartAttempts;
     m_restart = m_scheduler.after(restartDelay, weakly(this, [](AppDelegate& d) {
-                                      if (d.m_userPaused || d.m_lockPaused) return;
+                                      if (d.paused()) return;
                                       d.replaceRecorder();
                                       d.startRecording(false);
                                   }));
@@ -174,8 +192,10 @@ void AppDelegate::replaceRecorder() {
     old->setOnStop(nullptr);
     const Config config = currentConfig();
     m_recorder = m_makeRecorder(config.buffer, config.fps, config.width);
+    m_starting = false;
     m_model.setRecording(false);
     m_model.setBuffered(0);
+    m_model.setWriteError(QString());
     // The old recorder lives until its buffer is deleted.
     old->stop([old] { old->discard(); });
 }
@@ -190,14 +210,14 @@ void AppDelegate::settingsChanged() {
     }
     if (config == *m_runningConfig) return;
     m_runningConfig = config;
-    const bool paused = m_userPaused || m_lockPaused;
+    const bool wasPaused = paused();
     replaceRecorder();
     m_model.setBufferLimit(config.buffer);
-    if (!paused) startRecording(false);
+    if (!wasPaused) startRecording(false);
 }
 
 void AppDelegate::togglePause() {
-    if (!m_userPaused && !m_lockPaused) {
+    if (!paused()) {
         m_userPaused = true;
         cancelBackToLive();
         replaceRecorder();
@@ -210,7 +230,10 @@ void AppDelegate::togglePause() {
 }
 
 void AppDelegate::screenLocked() {
-    if (!Settings::autoPauseOnLock() || !m_model.recording() || m_userPaused) return;
+    // A start still under way, or a restart due, would record through the lock just the same.
+    const bool underWay = m_model.recording() || m_starting || m_restart;
+    if (!Settings::autoPauseOnLock() || !underWay || paused()) return;
+    m_restart.reset();
     m_lockPaused = true;
     cancelBackToLive();
     replaceRecorder();
@@ -227,44 +250,61 @@ void AppDelegate::cancelBackToLive() {
     m_backToLive.reset();
 }
 
-void AppDelegate::saveReplay() {
-    if (m_model.phase().kind() == Phase::Kind::Working) return;
-    if (!m_model.recording()) {
-        m_shell.peek(5);
+QString AppDelegate::saveRefusal() const {
+    if (m_model.phase().kind() == Phase::Kind::Working)
+        return m_saveReplies.empty()
+                   ? QStringLiteral("Frames are being pulled for Claude; try again in a moment.")
+                   : QStringLiteral("A save is already in progress.");
+    if (m_model.recording()) return {};
+    if (paused()) return QStringLiteral("Recording is paused.");
+    if (m_model.phase().kind() == Phase::Kind::Failed) return m_model.phase().text();
+    return QStringLiteral("Recording has not started yet.");
+}
+
+void AppDelegate::saveReplay(SaveReply reply) {
+    if (const QString refusal = saveRefusal(); !refusal.isEmpty()) {
+        if (m_model.phase().kind() != Phase::Kind::Working) m_shell.peek(5);
+        if (reply) reply(platformError(refusal));
         return;
     }
     cancelBackToLive();
     const double seconds = std::min(recorder().bufferSeconds(), m_model.saveLength());
     m_model.setPhase(Phase::working(QStringLiteral("Saving replay…")));
+    m_saveReplies.push_back(std::move(reply));
     m_shell.flash();
     m_shell.peek(3);
-    recorder().saveLast(
-        seconds, Settings::folder(), [self = QPointer<AppDelegate>(this)](const Result<QString>& result) {
-            QMetaObject::invokeMethod(
-                qApp,
-                [self, result] {
-                    if (!self) return;
-                    AppDelegate& d = *self;
-                    if (!result) {
-                        d.m_model.setPhase(Phase::notice(result.error().localizedDescription()));
-                        d.m_shell.peek(4);
-                        d.returnToLive(5);
-                        return;
-                    }
-                    const QString clip = result.value();
-                    d.m_shell.makeThumbnail(
-                        clip, weakly(&d, [clip](AppDelegate& d, const QImage& image, double duration) {
-                            d.m_model.setLastClip(QUrl::fromLocalFile(clip));
-                            d.m_model.setLastThumbnail(image);
-                            d.m_model.setLastDuration(duration);
-                            d.m_model.setPhase(Phase::saved(QUrl::fromLocalFile(clip)));
-                            if (Settings::playSound()) d.m_shell.playSaveSound();
-                            d.m_shell.peek(6);
-                            d.returnToLive(12);
-                        }));
-                },
-                Qt::QueuedConnection);
-        });
+    recorder().saveLast(seconds, Settings::folder(),
+                        [self = QPointer<AppDelegate>(this)](const Result<QString>& result) {
+                            QMetaObject::invokeMethod(
+                                qApp,
+                                [self, result] {
+                                    if (self) self->saveFinished(result);
+                                },
+                                Qt::QueuedConnection);
+                        });
+}
+
+void AppDelegate::saveFinished(const Result<QString>& result) {
+    // Whoever asked hears at once; the thumbnail comes after.
+    for (SaveReply& reply : std::exchange(m_saveReplies, {}))
+        if (reply) reply(result);
+    if (!result) {
+        qCWarning(lcApp) << "save failed:" << result.error().description;
+        m_model.setPhase(Phase::notice(result.error().localizedDescription()));
+        m_shell.peek(4);
+        returnToLive(5);
+        return;
+    }
+    const QString clip = result.value();
+    m_shell.makeThumbnail(clip, weakly(this, [clip](AppDelegate& d, const QImage& image, double duration) {
+                              d.m_model.setLastClip(QUrl::fromLocalFile(clip));
+                              d.m_model.setLastThumbnail(image);
+                              d.m_model.setLastDuration(duration);
+                              d.m_model.setPhase(Phase::saved(QUrl::fromLocalFile(clip)));
+                              if (Settings::playSound()) d.m_shell.playSaveSound();
+                              d.m_shell.peek(6);
+                              d.returnToLive(12);
+                          }));
 }
 
 void AppDelegate::refreshSaveOptions() {
@@ -282,8 +322,12 @@ void AppDelegate::refreshSaveOptions() {
 
 void AppDelegate::returnToLive(double seconds) {
     cancelBackToLive();
+    // Back to what recording is doing by then: a pause that came meanwhile shows as one.
     m_backToLive = m_scheduler.after(seconds, weakly(this, [](AppDelegate& d) {
-                                         if (d.m_model.recording()) d.m_model.setPhase(Phase::live());
+                                         if (d.m_model.recording())
+                                             d.m_model.setPhase(Phase::live());
+                                         else if (d.paused())
+                                             d.m_model.setPhase(Phase::paused());
                                      }));
 }
 
@@ -325,7 +369,7 @@ void AppDelegate::openFolder() {
 }
 
 void AppDelegate::openScreenRecordingSettings() {
-    if (!m_shell.openPrivacySettings()) startRecording(false);
+    if (!m_shell.openPrivacySettings()) retry();
 }
 
 void AppDelegate::sendToClaude() {
@@ -355,7 +399,7 @@ std::vector<StatusMenu::Entry> AppDelegate::menuEntries() const {
     return StatusMenu::entries(StatusMenu::State{
         .bufferSeconds = Settings::bufferSeconds(),
         .saveLength = m_model.saveLength(),
-        .paused = m_userPaused || m_lockPaused,
+        .paused = paused(),
         .recentClips = Settings::recentClips(5),
     });
 }
@@ -388,11 +432,13 @@ void AppDelegate::menuChose(const StatusMenu::Entry& entry) {
 
 QString AppDelegate::statusText() const {
     const QUrl clip = m_model.lastClip();
+    QString recording = m_model.recording() ? QStringLiteral("yes") : QStringLiteral("no");
+    if (m_model.recording() && !m_model.writeError().isEmpty())
+        recording = QStringLiteral("no (%1)").arg(m_model.writeError());
     return QStringLiteral(
                "phase: %1\nrecording: %2\nbuffered seconds: %3\nbuffer limit: %4\nsave length: %5\n"
                "last clip: %6\n")
-        .arg(phaseName(m_model.phase()), m_model.recording() ? QStringLiteral("yes") : QStringLiteral("no"),
-             formatSeconds(m_model.buffered()), formatSeconds(m_model.bufferLimit()),
-             formatSeconds(m_model.saveLength()),
+        .arg(phaseName(m_model.phase()), recording, formatSeconds(m_model.buffered()),
+             formatSeconds(m_model.bufferLimit()), formatSeconds(m_model.saveLength()),
              clip.isEmpty() ? QStringLiteral("none") : clip.toLocalFile());
 }

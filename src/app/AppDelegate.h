@@ -24,6 +24,8 @@ class AppDelegate final : public QObject {
 public:
     using RecorderFactory =
         std::function<std::unique_ptr<Recording>(double bufferSeconds, int fps, double maxWidth)>;
+    // Told once how a save request ended: the clip's path, or why there is none.
+    using SaveReply = std::function<void(const Result<QString>&)>;
 
     struct Config {
         double buffer = 0;
@@ -48,6 +50,8 @@ public:
     void terminate();
 
     void startRecording(bool showWelcome);
+    // From a failed start: a fresh recorder, started again.
+    void retry();
     void recordingStopped(const Error& error);
     void replaceRecorder();
     void settingsChanged();
@@ -56,7 +60,8 @@ public:
     void screenUnlocked();
     void updateBufferFill();
 
-    void saveReplay();
+    // `reply` hears of the outcome as soon as the clip is written, or at once when no save starts.
+    void saveReplay(SaveReply reply = {});
     void refreshSaveOptions();
     void returnToLive(double seconds);
     void copyClip();
@@ -80,12 +85,16 @@ public:
 
     bool userPaused() const { return m_userPaused; }
     bool lockPaused() const { return m_lockPaused; }
+    bool paused() const { return m_userPaused || m_lockPaused; }
     int restartAttempts() const { return m_restartAttempts; }
     Recording& recorder();
 
 private:
     Config currentConfig() const;
     QString failureText(const Error& error) const;
+    void saveFinished(const Result<QString>& result);
+    // Why a save cannot start now; empty when it can.
+    QString saveRefusal() const;
     void cancelBackToLive();
     // False, with a notice, when the last clip's file is gone.
     bool lastClipIsThere();
@@ -99,6 +108,8 @@ private:
     QTimer m_bufferTimer;
     std::unique_ptr<Scheduler::Pending> m_backToLive;
     std::unique_ptr<Scheduler::Pending> m_restart;
+    std::vector<SaveReply> m_saveReplies; // of the save in progress
+    bool m_starting = false;              // the current recorder's start has not answered yet
     int m_restartAttempts = 0;
     bool m_userPaused = false;
     bool m_lockPaused = false;

@@ -36,6 +36,7 @@ int runControlCommand(ControlCommand command, ControlChannel& channel) {
         printLine(answer.error().localizedDescription(), stderr);
         return 1;
     }
-    if (command == ControlCommand::Status) printLine(answer.value(), stdout);
+    if (command == ControlCommand::Status || command == ControlCommand::Save)
+        printLine(answer.value(), stdout);
     return 0;
 }

@@ -3,7 +3,10 @@
 #include "recorder/ReplayRecorder.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <QThreadPool>
+
+#include <algorithm>
 
 namespace {
 
@@ -11,6 +14,30 @@ namespace {
 template <typename F> void onMainThread(F action) {
     if (QCoreApplication* app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, std::move(action), Qt::QueuedConnection);
+}
+
+void assertMainThread() {
+    Q_ASSERT_X(!QCoreApplication::instance() || QThread::currentThread() == qApp->thread(),
+               "RecorderRecording", "called off the main thread");
+}
+
+// Recorders whose buffers are being deleted, kept on the main thread until that is done. A recorder must
+// never be destroyed on its own work queue, so nothing that runs there holds one: the queue only reports
+// back, and the main thread lets go.
+std::vector<std::shared_ptr<ReplayRecorder>>& discarding() {
+    static std::vector<std::shared_ptr<ReplayRecorder>> recorders;
+    return recorders;
+}
+
+void forget(const ReplayRecorder* recorder) {
+    assertMainThread();
+    auto& recorders = discarding();
+    const auto kept = std::find_if(recorders.begin(), recorders.end(),
+                                   [recorder](const auto& held) { return held.get() == recorder; });
+    if (kept == recorders.end()) return;
+    // Out of the list first: its destructor may run events that come back here.
+    const std::shared_ptr<ReplayRecorder> last = std::move(*kept);
+    recorders.erase(kept);
 }
 
 } // namespace
@@ -34,33 +61,37 @@ double RecorderRecording::maxWidth() const {
 }
 
 void RecorderRecording::start(std::function<void(const Status&)> done) {
-    // Opening the display and its shared memory blocks for a moment: not on the main thread.
-    QThreadPool::globalInstance()->start([recorder = m_recorder, done = std::move(done)] {
-        Status started = recorder->start();
+    m_recorder->start([done = std::move(done)](const Status& started) {
         onMainThread([done, started] { done(started); });
     });
 }
 
 void RecorderRecording::stop(Done done) {
-    QThreadPool::globalInstance()->start([recorder = m_recorder, done = std::move(done)] {
+    // Stopping joins the capture thread: not on the main thread.
+    QThreadPool::globalInstance()->start([recorder = m_recorder, done = std::move(done)]() mutable {
         recorder->stop();
-        onMainThread(done);
+        onMainThread(std::move(done));
     });
 }
 
 void RecorderRecording::discard() {
-    // The last reference must not go on the recorder's own queue, where its destructor would wait for
-    // itself: it travels back to the main thread.
-    m_recorder->discard(
-        [recorder = m_recorder]() mutable { onMainThread([recorder = std::move(recorder)] {}); });
+    assertMainThread();
+    discarding().push_back(m_recorder);
+    m_recorder->discard([recorder = m_recorder.get()] { onMainThread([recorder] { forget(recorder); }); });
 }
 
 void RecorderRecording::discardAndWait() {
+    assertMainThread();
     m_recorder->discardAndWait();
+    // Recorders replaced before this one may still be finishing a save.
+    for (const auto& recorder : std::vector(discarding()))
+        recorder->discardAndWait();
+    discarding().clear();
 }
 
-double RecorderRecording::bufferedSeconds() {
-    return m_recorder->bufferedSeconds();
+Recording::Fill RecorderRecording::fill() {
+    const ReplayRecorder::Fill fill = m_recorder->fill();
+    return Fill{fill.seconds, fill.writeError};
 }
 
 void RecorderRecording::setOnStop(std::function<void(const Error&)> callback) {

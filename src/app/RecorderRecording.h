@@ -7,8 +7,9 @@
 class ReplayRecorder;
 struct MediaPlatform;
 
-// The application's recorder: a ReplayRecorder whose blocking start and stop run on the thread pool, with
-// results back on the main thread. The recorder outlives this handle until its buffer is deleted.
+// The application's recorder: a ReplayRecorder whose start runs on its own queue and whose blocking stop runs
+// on the thread pool, with results back on the main thread. The recorder outlives this handle until its
+// buffer is deleted; main thread only.
 class RecorderRecording final : public Recording {
 public:
     RecorderRecording(double bufferSeconds, int fps, double maxWidth, const MediaPlatform& platform);
@@ -21,7 +22,7 @@ public:
     void stop(Done done) override;
     void discard() override;
     void discardAndWait() override;
-    double bufferedSeconds() override;
+    Fill fill() override;
     void setOnStop(std::function<void(const Error&)> callback) override;
     void saveLast(double seconds, const QString& folder,
                   std::function<void(const Result<QString>&)> completion) override;

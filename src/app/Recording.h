@@ -5,12 +5,19 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // What the application controller needs of a recorder. Every callback runs on the main thread, except
 // where said otherwise.
 class Recording {
 public:
     using Done = std::function<void()>;
+
+    // What a save could have now, and why nothing can be saved while the newest seconds cannot be written.
+    struct Fill {
+        double seconds = 0;
+        std::optional<Error> writeError;
+    };
     virtual ~Recording() = default;
 
     virtual double bufferSeconds() const = 0;
@@ -22,9 +29,10 @@ public:
     virtual void stop(Done done) = 0;
     // Deletes the buffer once no save reads it; returns at once.
     virtual void discard() = 0;
-    // Deletes the buffer and waits until it is gone (saves in progress finish first). Quit only.
+    // Deletes the buffer and waits until it is gone, and the buffers of the recorders discarded before it
+    // (saves in progress finish first). Quit only.
     virtual void discardAndWait() = 0;
-    virtual double bufferedSeconds() = 0;
+    virtual Fill fill() = 0;
     // The stream stopped by itself; any thread. Empty to stop listening.
     virtual void setOnStop(std::function<void(const Error&)> callback) = 0;
     // `completion` runs once, on any thread.

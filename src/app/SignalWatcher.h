@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QSocketNotifier>
 
 #include <initializer_list>
 
-// Turns POSIX signals into a Qt signal on the main thread (the handler only writes to a socket).
+// Turns POSIX signals into a Qt signal on the main thread (the handler only writes to a socket), in
+// batches of those that arrived together.
 class SignalWatcher : public QObject {
     Q_OBJECT
 public:
@@ -13,9 +15,9 @@ public:
     ~SignalWatcher() override;
 
 signals:
-    void received(int signalNumber);
+    void received(const QList<int>& signalNumbers);
 
 private:
-    void readSignal();
+    void readSignals();
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

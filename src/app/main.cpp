@@ -49,16 +49,29 @@ AppDelegate::RecorderFactory recorders(const MediaPlatform& platform) {
     };
 }
 
-// SIGUSR1 saves; SIGINT and SIGTERM quit, which deletes the buffer.
-std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller) {
+// SIGUSR1 saves, and `reply` hears how; SIGINT and SIGTERM quit, which deletes the buffer. A save that
+// arrived with a quit goes first, so the quit waits for it whichever order the kernel handed them over in.
+std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller, AppDelegate::SaveReply reply) {
     auto watcher = std::make_unique<SignalWatcher>(std::initializer_list<int>{SIGINT, SIGTERM, SIGUSR1});
-    QObject::connect(watcher.get(), &SignalWatcher::received, &controller, [&controller](int number) {
-        if (number == SIGUSR1)
-            controller.saveReplay();
-        else
-            QCoreApplication::quit();
-    });
+    QObject::connect(watcher.get(), &SignalWatcher::received, &controller,
+                     [&controller, reply](const QList<int>& batch) {
+                         for (int number : batch)
+                             if (number == SIGUSR1) controller.saveReplay(reply);
+                         if (batch.contains(SIGINT) || batch.contains(SIGTERM)) QCoreApplication::quit();
+                     });
     return watcher;
+}
+
+// A signalled save's outcome: the clip's path on stdout, or why there is none on stderr.
+AppDelegate::SaveReply printSaveOutcome(std::function<void(const Error&)> failed = {}) {
+    return [failed](const Result<QString>& result) {
+        if (result) {
+            printLine(stdout, result.value());
+            return;
+        }
+        printLine(stderr, result.error().localizedDescription());
+        if (failed) failed(result.error());
+    };
 }
 
 // Settings changed from outside (the settings window, a text editor) reach the controller on the next turn.
@@ -111,26 +124,18 @@ int runHeadless(int argc, char** argv) {
     int exitCode = 0;
     bool quitting = false;
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
-        // Once quitting, only saves still count: a start cut short by the quit is no failure.
-        if (quitting && phase.kind() != Phase::Kind::Saved) return;
-        switch (phase.kind()) {
-        case Phase::Kind::Saved:
-            printLine(stdout, phase.url().toLocalFile());
-            break;
-        case Phase::Kind::Notice:
-            printLine(stderr, phase.text());
-            break;
-        case Phase::Kind::Failed:
-            printLine(stderr, phase.text());
-            exitCode = 1;
-            QCoreApplication::quit();
-            break;
-        default:
-            break;
-        }
+        // Once quitting, a start cut short by the quit is no failure.
+        if (quitting || phase.kind() != Phase::Kind::Failed) return;
+        printLine(stderr, phase.text());
+        exitCode = 1;
+        QCoreApplication::quit();
     });
     followSettings(*store, controller);
-    const std::unique_ptr<SignalWatcher> watcher = watchSignals(controller);
+    // A save that fails as the process ends is the last thing it did: its status says so.
+    const std::unique_ptr<SignalWatcher> watcher =
+        watchSignals(controller, printSaveOutcome([&](const Error&) {
+                         if (quitting) exitCode = 1;
+                     }));
 
     controller.launch();
     app.exec();
@@ -138,8 +143,6 @@ int runHeadless(int argc, char** argv) {
     if (QCoreApplication::arguments().contains(QStringLiteral("--stats")))
         printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
     controller.terminate();
-    // Saves that finished while quitting have posted their results; report them.
-    QCoreApplication::sendPostedEvents();
     return exitCode;
 }
 
@@ -184,7 +187,13 @@ int runDesktop(int argc, char** argv) {
         };
     };
     const ClaimOutcome claim = control->claim(ControlHandlers{
-        .save = onDelegate(&AppDelegate::saveReplay),
+        .save =
+            [&delegate](ControlHandlers::SaveReply reply) {
+                if (delegate)
+                    delegate->saveReplay(std::move(reply));
+                else
+                    reply(platformError(QStringLiteral("Recording has not started yet.")));
+            },
         .togglePause = onDelegate(&AppDelegate::togglePause),
         .quit = [] { QCoreApplication::quit(); },
         .peek = onDelegate(&AppDelegate::peekForSecondLaunch),
@@ -216,7 +225,8 @@ int runDesktop(int argc, char** argv) {
     HotKey hotKey(
         Qt::Key_R, Qt::ControlModifier | Qt::AltModifier,
         [&controller] {
-            QMetaObject::invokeMethod(&controller, &AppDelegate::saveReplay, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &controller, [&controller] { controller.saveReplay(); }, Qt::QueuedConnection);
         },
         createGlobalShortcut());
 
@@ -225,7 +235,7 @@ int runDesktop(int argc, char** argv) {
     std::unique_ptr<ScreenLockMonitor> lock = createScreenLockMonitor();
     QObject::connect(lock.get(), &ScreenLockMonitor::locked, &controller, &AppDelegate::screenLocked);
     QObject::connect(lock.get(), &ScreenLockMonitor::unlocked, &controller, &AppDelegate::screenUnlocked);
-    const std::unique_ptr<SignalWatcher> watcher = watchSignals(controller);
+    const std::unique_ptr<SignalWatcher> watcher = watchSignals(controller, printSaveOutcome());
     // The session ending (log out, shut down) quits like anything else, so the buffer goes with it.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [] { QCoreApplication::quit(); });
 

@@ -169,7 +169,9 @@ void NotchCard::refresh() {
         m_tile->set(QStringLiteral("info"),
                     {NotchStyle::orange(), NotchStyle::withOpacity(NotchStyle::orange(), 0.6)});
         m_title->setText(phase.text());
-        m_subtitle->setText(QStringLiteral("Still recording in the background."));
+        m_subtitle->setText(m_model.writeError().isEmpty()
+                                ? QStringLiteral("Still recording in the background.")
+                                : m_model.writeError());
         setControls(recording);
         break;
     case Phase::Kind::Failed:
@@ -181,10 +183,18 @@ void NotchCard::refresh() {
         break;
     case Phase::Kind::Live:
         setVisual(Visual::Tile);
-        m_tile->set(QStringLiteral("arrow.counterclockwise"),
-                    {QColor::fromRgbF(1.0f, 0.3f, 0.25f), QColor::fromRgbF(0.95f, 0.55f, 0.2f)});
-        m_title->setText(QStringLiteral("Instant Replay"));
-        m_subtitle->setText(liveSubtitle(m_model.buffered()));
+        if (!m_model.writeError().isEmpty()) {
+            // Capture runs but nothing reaches the buffer: say so rather than offer seconds it lacks.
+            m_tile->set(QStringLiteral("exclamationmark.triangle.fill"),
+                        {NotchStyle::orange(), NotchStyle::withOpacity(NotchStyle::orange(), 0.6)});
+            m_title->setText(QStringLiteral("Not recording"));
+            m_subtitle->setText(m_model.writeError());
+        } else {
+            m_tile->set(QStringLiteral("arrow.counterclockwise"),
+                        {QColor::fromRgbF(1.0f, 0.3f, 0.25f), QColor::fromRgbF(0.95f, 0.55f, 0.2f)});
+            m_title->setText(QStringLiteral("Instant Replay"));
+            m_subtitle->setText(liveSubtitle(m_model.buffered()));
+        }
         setControls(recording);
         break;
     case Phase::Kind::Paused:

@@ -108,6 +108,13 @@ void ReplayModel::setLastDuration(double seconds) {
     emit lastDurationChanged(m_lastDuration);
 }
 
+void ReplayModel::setWriteError(const QString& text) {
+    assertMainThread();
+    if (m_writeError == text) return;
+    m_writeError = text;
+    emit writeErrorChanged(m_writeError);
+}
+
 void ReplayModel::setRecording(bool recording) {
     assertMainThread();
     m_recording = recording;

@@ -48,6 +48,9 @@ public:
     void setLastThumbnail(const QImage& image);
     double lastDuration() const { return m_lastDuration; }
     void setLastDuration(double seconds);
+    // Why the newest seconds cannot be written to the buffer; empty while they can.
+    const QString& writeError() const { return m_writeError; }
+    void setWriteError(const QString& text);
 
     // Not published: changing it redraws nothing.
     bool recording() const { return m_recording; }
@@ -65,6 +68,7 @@ signals:
     void lastClipChanged(const QUrl& clip);
     void lastThumbnailChanged(const QImage& image);
     void lastDurationChanged(double seconds);
+    void writeErrorChanged(const QString& text);
 
 private:
     void assertMainThread() const;
@@ -80,5 +84,6 @@ private:
     QUrl m_lastClip;
     QImage m_lastThumbnail;
     double m_lastDuration = 0;
+    QString m_writeError;
     bool m_recording = false;
 };

@@ -11,9 +11,11 @@
 enum class ControlCommand { Save, TogglePause, Status, Quit, Peek, Locked, Unlocked };
 
 // What the running instance does when asked, on the main thread. The caller is answered before any of
-// these runs, except status, whose text is the answer: one "key: value" per line.
+// these runs, except status, whose text is the answer (one "key: value" per line), and save, whose caller
+// waits for the clip's path or for why there is none.
 struct ControlHandlers {
-    std::function<void()> save;
+    using SaveReply = std::function<void(const Result<QString>&)>;
+    std::function<void(SaveReply)> save;
     std::function<void()> togglePause;
     std::function<void()> quit;
     std::function<void()> peek;
@@ -38,7 +40,8 @@ public:
     // wins. The claim lasts as long as the channel. Main thread only.
     virtual ClaimOutcome claim(ControlHandlers handlers) = 0;
 
-    // Asks the running instance and waits for its answer (the status text; empty for the other
-    // commands). Fails with "Ferrovane is not running." when there is none to ask.
+    // Asks the running instance and waits for its answer (the status text, the saved clip's path; empty
+    // for the other commands). Fails with "Ferrovane is not running." when there is none to ask, and with
+    // the instance's reason when it could not do it.
     virtual Result<QString> send(ControlCommand command) = 0;
 };

@@ -4,14 +4,15 @@
 #include "platform/MediaTime.h"
 #include "platform/PixelBuffer.h"
 
+#include <QMetaObject>
+#include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
-
-class QObject;
 
 struct DisplayInfo {
     uint32_t displayId = 0;
@@ -63,12 +64,23 @@ public:
     virtual int64_t droppedFrames() const { return 0; }
 };
 
+// An answer still to come. Dropping it (on the thread that asked) withdraws the question: a desktop's
+// dialog closes, and the answer's callback never runs.
+class PendingAnswer {
+public:
+    virtual ~PendingAnswer() = default;
+};
+
 class ScreenCapture {
 public:
+    using ContentHandler = std::function<void(const Result<ShareableContent>&)>;
+
     virtual ~ScreenCapture() = default;
 
-    // The displays that can be captured; an error when capture is not possible at all.
-    virtual Result<ShareableContent> shareableContent() = 0;
+    // Asks for the displays that can be captured; an error when capture is not possible at all. `done`
+    // runs once, later, on `context`'s thread. Where the desktop asks the user which screen to share, the
+    // question is asked here, and no thread waits for the answer.
+    virtual std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) = 0;
 
     // Whether the user lets this application record the screen; true where nobody is asked.
     virtual bool captureAllowed() const { return true; }
@@ -82,3 +94,21 @@ public:
                  const StreamConfiguration& configuration, QObject* handlerContext,
                  CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) = 0;
 };
+
+// Answers on the context's next turn with what `produce` returns then: for backends that know at once.
+inline std::unique_ptr<PendingAnswer> answerLater(QObject* context,
+                                                  std::function<Result<ShareableContent>()> produce,
+                                                  ScreenCapture::ContentHandler done) {
+    struct Answer final : PendingAnswer {
+        std::shared_ptr<std::atomic<bool>> wanted = std::make_shared<std::atomic<bool>>(true);
+        ~Answer() override { *wanted = false; }
+    };
+    auto answer = std::make_unique<Answer>();
+    QMetaObject::invokeMethod(
+        context,
+        [wanted = answer->wanted, produce = std::move(produce), done = std::move(done)] {
+            if (*wanted) done(produce());
+        },
+        Qt::QueuedConnection);
+    return answer;
+}

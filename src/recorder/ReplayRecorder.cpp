@@ -22,6 +22,22 @@ QString uuidString() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
+// Exports have threads of their own: the shared pool also runs thumbnails and frame pulls, and a save must
+// not queue behind them. Never destroyed, so that a save still finishes while the process exits.
+QThreadPool& exportPool() {
+    static QThreadPool* pool = [] {
+        auto* created = new QThreadPool;
+        created->setObjectName(QStringLiteral("ferrovane.export"));
+        created->setMaxThreadCount(2);
+        return created;
+    }();
+    return *pool;
+}
+
+Error stoppedBeforeStart() {
+    return platformError(QStringLiteral("Recording was stopped before it started."));
+}
+
 } // namespace
 
 ReplayRecorder::ReplayRecorder(double bufferSeconds, int fps, double maxWidth, MediaPlatform platform)
@@ -33,8 +49,12 @@ ReplayRecorder::ReplayRecorder(double bufferSeconds, int fps, double maxWidth, M
     , m_queue(std::make_shared<WorkQueue>(QStringLiteral("ferrovane.capture"))) {}
 
 ReplayRecorder::~ReplayRecorder() {
+    Q_ASSERT_X(!m_queue->isCurrent(), "~ReplayRecorder", "destroyed on its own work queue");
     std::unique_ptr<CaptureStream> stream;
-    m_queue->sync([&] { stream = std::move(m_stream); });
+    m_queue->sync([&] {
+        m_contentAsked.reset();
+        stream = std::move(m_stream);
+    });
     if (stream) stream->stopCapture();
     stream.reset();
     m_queue->shutdown();
@@ -54,21 +74,41 @@ QSize ReplayRecorder::captureSize(double displayWidth, double displayHeight, dou
     return QSize(int(int64_t(w) & ~int64_t(1)), int(int64_t(h) & ~int64_t(1)));
 }
 
-Status ReplayRecorder::start() {
-    Result<std::unique_ptr<WorkFolder>> folder = WorkFolder::create(m_workDir);
-    if (!folder) {
-        qCWarning(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
-        return folder.error();
-    }
-    m_queue->sync([&] { m_workFolder = folder.take(); });
-
-    Result<ShareableContent> content = m_platform.capture->shareableContent();
-    if (!content) return content.error();
-    const auto& displays = content.value().displays;
-    if (displays.empty()) return ReplayError::noDisplay().toError();
-    auto display = std::find_if(displays.begin(), displays.end(), [&](const DisplayInfo& d) {
-        return d.displayId == content.value().mainDisplayId;
+void ReplayRecorder::start(StartCompletion done) {
+    m_queue->async([this, done = std::move(done)]() mutable {
+        m_startDone = std::move(done);
+        if (m_stopped) return finishStart(stoppedBeforeStart());
+        Result<std::unique_ptr<WorkFolder>> folder = WorkFolder::create(m_workDir);
+        if (!folder) {
+            qCWarning(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
+            return finishStart(folder.error());
+        }
+        m_workFolder = folder.take();
+        m_contentAsked = m_platform.capture->requestContent(
+            m_queue->context(), [this](const Result<ShareableContent>& content) { contentArrived(content); });
     });
+}
+
+Status ReplayRecorder::startAndWait() {
+    auto outcome = std::make_shared<std::promise<Status>>();
+    std::future<Status> started = outcome->get_future();
+    start([outcome](const Status& status) { outcome->set_value(status); });
+    return started.get();
+}
+
+void ReplayRecorder::contentArrived(const Result<ShareableContent>& content) {
+    m_queue->assertCurrent();
+    m_contentAsked.reset();
+    if (!content) return finishStart(content.error());
+    finishStart(startStream(content.value()));
+}
+
+Status ReplayRecorder::startStream(const ShareableContent& content) {
+    m_queue->assertCurrent();
+    const auto& displays = content.displays;
+    if (displays.empty()) return ReplayError::noDisplay().toError();
+    auto display = std::find_if(displays.begin(), displays.end(),
+                                [&](const DisplayInfo& d) { return d.displayId == content.mainDisplayId; });
     if (display == displays.end()) display = displays.begin();
 
     const std::vector<int64_t> excluded{int64_t(getpid())};
@@ -80,12 +120,9 @@ Status ReplayRecorder::start() {
     configuration.pixelFormat = StreamConfiguration::pixelFormatBGRA;
     configuration.showsCursor = true;
     configuration.queueDepth = queueDepth;
-
     // The size is stored before frames can arrive, so no segment is ever encoded at the placeholder size.
-    m_queue->sync([&] {
-        m_width = size.width();
-        m_height = size.height();
-    });
+    m_width = size.width();
+    m_height = size.height();
 
     Result<std::unique_ptr<CaptureStream>> stream = m_platform.capture->createStream(
         *display, excluded, configuration, m_queue->context(),
@@ -93,13 +130,24 @@ Status ReplayRecorder::start() {
         [this](const Error& error) { streamStopped(error); });
     if (!stream) return stream.error();
     if (Status started = stream.value()->startCapture(); !started) return started;
-    m_queue->sync([&] { m_stream = stream.take(); });
+    m_stream = stream.take();
     return Ok{};
+}
+
+void ReplayRecorder::finishStart(const Status& status) {
+    m_queue->assertCurrent();
+    if (StartCompletion done = std::exchange(m_startDone, nullptr)) done(status);
 }
 
 void ReplayRecorder::stop() {
     std::unique_ptr<CaptureStream> stream;
-    m_queue->sync([&] { stream = std::move(m_stream); });
+    m_queue->sync([&] {
+        m_stopped = true;
+        // Closes the desktop's dialog, if one is open for this start.
+        m_contentAsked.reset();
+        finishStart(stoppedBeforeStart());
+        stream = std::move(m_stream);
+    });
     if (stream) stream->stopCapture();
     m_queue->sync([&] {
         if (stream) m_captureDropped += stream->droppedFrames();
@@ -270,9 +318,15 @@ void ReplayRecorder::wakeQuietWaiters() {
         action();
 }
 
-double ReplayRecorder::bufferedSeconds() {
-    double result = 0;
+ReplayRecorder::Fill ReplayRecorder::fill() {
+    Fill result;
     m_queue->sync([&] {
+        // While the newest seconds cannot be written, a save has nothing to offer: older seconds are not
+        // the last ones.
+        if (m_bufferError) {
+            result.writeError = m_bufferError;
+            return;
+        }
         MediaTime reference;
         if (!m_segments.empty())
             reference = m_segments.front().start;
@@ -281,15 +335,15 @@ double ReplayRecorder::bufferedSeconds() {
         else
             return;
         const double elapsed = (m_platform.clock->now() - reference).seconds();
-        result = std::min(std::max(elapsed, 0.0), bufferSeconds);
+        result.seconds = std::min(std::max(elapsed, 0.0), bufferSeconds);
     });
     return result;
 }
 
 void ReplayRecorder::discard(std::function<void()> whenDone) {
     // Exports read the segment files: deleting them under a running save would lose the clip.
-    m_queue->async([this, whenDone = std::move(whenDone)] {
-        runWhenQuiet([this, whenDone] {
+    m_queue->async([this, whenDone = std::move(whenDone)]() mutable {
+        runWhenQuiet([this, whenDone = std::move(whenDone)]() mutable {
             m_segments.clear();
             if (m_workFolder) {
                 m_workFolder->remove();
@@ -298,7 +352,7 @@ void ReplayRecorder::discard(std::function<void()> whenDone) {
                 BufferRoot::removeFolder(m_workDir);
                 BufferRoot::removeIfEmpty(BufferRoot::location());
             }
-            if (whenDone) whenDone();
+            if (whenDone) std::exchange(whenDone, nullptr)();
         });
     });
 }
@@ -320,6 +374,12 @@ void ReplayRecorder::removeStaleBuffers() {
 
 void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveCompletion completion) {
     const double effective = std::min(std::max(seconds, 1.0), bufferSeconds);
+    // A save asked for is seen through even when the process is made to exit meanwhile (the X server went
+    // away): the buffer is on disk and the export needs nothing else.
+    std::shared_ptr<void> hold = WorkFolder::holdExit(std::chrono::seconds(10 + int(bufferSeconds)));
+    completion = [hold = std::move(hold), completion = std::move(completion)](const Result<QString>& result) {
+        completion(result);
+    };
     m_queue->async([this, effective, folder, completion = std::move(completion)]() mutable {
         const MediaTime now = m_platform.clock->now();
         finishCurrentSegment(now);
@@ -335,19 +395,16 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
     std::vector<Segment> picked;
     std::copy_if(m_segments.begin(), m_segments.end(), std::back_inserter(picked),
                  [&](const Segment& segment) { return segment.end > cut; });
-    if (picked.empty()) {
-        // A buffer that cannot be written is not an empty one: say why.
-        completion(m_bufferError ? ReplayError::exportFailed(*m_bufferError).toError()
-                                 : ReplayError::nothingRecorded().toError());
-        return;
-    }
+    // While the newest seconds cannot be written, older ones must not pass for them: say why instead. A
+    // buffer that cannot be written is not an empty one either.
+    if (m_bufferError) return completion(ReplayError::exportFailed(*m_bufferError).toError());
+    if (picked.empty()) return completion(ReplayError::nothingRecorded().toError());
     ++m_exportsInProgress;
-    QThreadPool::globalInstance()->start([queue = m_queue, this, assets = m_platform.assets,
-                                          picked = std::move(picked), cut, folder,
-                                          completion = std::move(completion)] {
+    exportPool().start([queue = m_queue, this, assets = m_platform.assets, picked = std::move(picked), cut,
+                        folder, completion = std::move(completion)]() mutable {
         Result<QString> result = ClipExport::exportSegments(*assets, picked, cut, folder);
         // Completion first: whoever waits for the buffer's deletion has every result in hand by then.
-        completion(result);
+        std::exchange(completion, nullptr)(result);
         queue->async([this] {
             --m_exportsInProgress;
             wakeQuietWaiters();

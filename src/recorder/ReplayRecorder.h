@@ -21,6 +21,7 @@
 class ReplayRecorder {
 public:
     using StopCallback = std::function<void(const Error&)>;
+    using StartCompletion = std::function<void(const Status&)>;
     using SaveCompletion = std::function<void(const Result<QString>&)>;
 
     static constexpr double segmentSeconds = 5.0;
@@ -43,18 +44,30 @@ public:
     // stop().
     void setOnStop(StopCallback callback);
 
-    // Blocks until capture runs or fails; call it off the main thread when the UI must stay responsive.
-    Status start();
-    // Blocks until the stream has stopped and the open segment is closed. Must not run on the work queue.
+    // Returns at once; `done` runs once, on the work queue, when capture runs, when it could not start, or
+    // when stop() came first. The desktop may ask the user which screen to share meanwhile; no thread
+    // waits for that.
+    void start(StartCompletion done);
+    // start(), waiting for its outcome; for tools without an event loop of their own. Not on the work queue.
+    Status startAndWait();
+    // Blocks until the stream has stopped (a start still waiting for the desktop is called off) and the
+    // open segment is closed. Must not run on the work queue.
     void stop();
     // Returns at once; once no segment is being finalised and no export reads the buffer, forgets the
-    // buffer and deletes the work folder. `whenDone` runs on the work queue after that.
+    // buffer and deletes the work folder. `whenDone` runs on the work queue after that. It is moved along,
+    // never copied, so whatever it holds goes where it goes; it must not own this recorder.
     void discard(std::function<void()> whenDone = {});
     // discard(), then waits until the buffer is gone: exports in progress finish first, so the wait is
     // bounded by their length. For the way out of the process.
     void discardAndWait();
-    // Seconds of history held, 0 … bufferSeconds. Blocks on the work queue.
-    double bufferedSeconds();
+    // Seconds of history a save could have now, 0 … bufferSeconds, and why nothing can be saved while
+    // the newest segment could not be written. Blocks on the work queue.
+    struct Fill {
+        double seconds = 0;
+        std::optional<Error> writeError;
+    };
+    Fill fill();
+    double bufferedSeconds() { return fill().seconds; }
     // Returns at once; `completion` runs exactly once, off the main thread, with the clip's path or an error.
     void saveLast(double seconds, const QString& folder, SaveCompletion completion);
 
@@ -82,6 +95,9 @@ public:
     Snapshot snapshot();
 
 private:
+    void contentArrived(const Result<ShareableContent>& content);
+    Status startStream(const ShareableContent& content);
+    void finishStart(const Status& status);
     void handleFrame(const CapturedFrame& frame);
     void streamStopped(const Error& error);
     void startSegment(MediaTime at);
@@ -101,6 +117,9 @@ private:
     std::atomic<std::shared_ptr<const StopCallback>> m_onStop;
 
     // Work queue only.
+    StartCompletion m_startDone;                   // while a start is under way
+    std::unique_ptr<PendingAnswer> m_contentAsked; // while the desktop has not answered
+    bool m_stopped = false;
     std::unique_ptr<WorkFolder> m_workFolder; // from start() until the buffer is discarded
     std::unique_ptr<CaptureStream> m_stream;
     std::unique_ptr<MovieWriter> m_writer;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -26,9 +27,14 @@ namespace {
 std::mutex heldMutex;
 std::vector<QString> held; // guarded by heldMutex
 bool ending = false;       // guarded by heldMutex
+// Saves in progress, and how long the last of them may take from now; guarded by heldMutex.
+int exitHolds = 0;
+std::chrono::steady_clock::time_point holdsDeadline;
+std::condition_variable holdsReleased;
 
 void removeHeldAtExit() {
-    std::lock_guard lock(heldMutex);
+    std::unique_lock lock(heldMutex);
+    holdsReleased.wait_until(lock, holdsDeadline, [] { return exitHolds == 0; });
     ending = true;
     for (const QString& path : held) {
         BufferRoot::removeFolder(path);
@@ -52,6 +58,19 @@ void letGo(const QString& path) {
 }
 
 } // namespace
+
+std::shared_ptr<void> WorkFolder::holdExit(std::chrono::seconds patience) {
+    removeHeldAtExitLater();
+    {
+        std::lock_guard lock(heldMutex);
+        ++exitHolds;
+        holdsDeadline = std::max(holdsDeadline, std::chrono::steady_clock::now() + patience);
+    }
+    return std::shared_ptr<void>(nullptr, [](void*) {
+        std::lock_guard lock(heldMutex);
+        if (--exitHolds == 0) holdsReleased.notify_all();
+    });
+}
 
 Result<std::unique_ptr<WorkFolder>> WorkFolder::create(const QString& path) {
     removeHeldAtExitLater();

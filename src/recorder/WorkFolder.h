@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // One recorder's private folder of segment files. The folder itself is locked (flock) for as long as this
@@ -23,6 +24,10 @@ public:
     Status ensure();
     // Deletes the folder with everything in it, then its root when that is left empty. Best effort.
     void remove();
+
+    // While the returned token lives, a process that ends through exit() waits (at most `patience`)
+    // before it deletes the folders it holds: a save reading them is on its way.
+    static std::shared_ptr<void> holdExit(std::chrono::seconds patience);
 
 private:
     explicit WorkFolder(QString path)

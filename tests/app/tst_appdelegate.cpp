@@ -21,6 +21,7 @@ struct RecorderLog {
     bool discarded = false;
     std::vector<double> saves;
     std::function<void(const Result<QString>&)> pendingSave;
+    std::optional<Error> writeError;
 };
 
 class FakeRecording final : public Recording {
@@ -34,7 +35,7 @@ public:
     void stop(Done done) override { done(); }
     void discard() override { m_log->discarded = true; }
     void discardAndWait() override { m_log->discarded = true; }
-    double bufferedSeconds() override { return 12; }
+    Fill fill() override { return Fill{12, m_log->writeError}; }
     void setOnStop(std::function<void(const Error&)> callback) override {
         m_log->onStop = std::move(callback);
     }
@@ -241,16 +242,19 @@ private slots:
         QCOMPARE(rig.model.phase(), paused ? Phase::paused() : Phase::starting());
     }
 
-    // Lock pauses a live recorder when auto-pause is on; unlock resumes only what the lock paused.
+    // Lock pauses a live recorder when auto-pause is on, and one that is still starting or due to restart:
+    // it would record through the lock all the same. Unlock resumes only what the lock paused.
     void lock_data() {
         QTest::addColumn<bool>("autoPause");
-        QTest::addColumn<QString>("before"); // live, user paused, starting
+        QTest::addColumn<QString>("before"); // live, user paused, starting, restart due, failed
         QTest::addColumn<bool>("lockPauses");
         QTest::addColumn<Phase>("afterUnlock");
         QTest::newRow("live") << true << "live" << true << Phase::starting();
         QTest::newRow("auto-pause off") << false << "live" << false << Phase::live();
         QTest::newRow("user paused") << true << "user paused" << false << Phase::paused();
-        QTest::newRow("not recording yet") << true << "starting" << false << Phase::starting();
+        QTest::newRow("still starting") << true << "starting" << true << Phase::starting();
+        QTest::newRow("restart due") << true << "restart due" << true << Phase::starting();
+        QTest::newRow("start failed") << true << "failed" << false << Phase::failed("no");
     }
     void lock() {
         QFETCH(bool, autoPause);
@@ -260,8 +264,15 @@ private slots:
         Rig rig;
         Settings::setValue(Settings::Keys::autoPause, autoPause);
         rig.delegate->launch();
-        if (before != "starting") rig.current().pendingStart(Ok{});
+        if (before == "failed")
+            rig.current().pendingStart(platformError("no"));
+        else if (before != "starting")
+            rig.current().pendingStart(Ok{});
         if (before == "user paused") rig.delegate->togglePause();
+        if (before == "restart due") {
+            rig.stopStream();
+            rig.settle();
+        }
         const size_t made = rig.made.size();
         rig.delegate->screenLocked();
         QCOMPARE(rig.delegate->lockPaused(), lockPauses);
@@ -304,11 +315,15 @@ private slots:
         Settings::setValue(Settings::Keys::hasLaunched, true);
         rig.live();
         rig.model.setSaveLength(saveLength);
-        rig.delegate->saveReplay();
+        std::vector<Result<QString>> replies;
+        const auto reply = [&](const Result<QString>& result) { replies.push_back(result); };
+        rig.delegate->saveReplay(reply);
         QCOMPARE(rig.model.phase(), Phase::working("Saving replay…"));
         QCOMPARE(rig.shell.flashes, 1);
-        rig.delegate->saveReplay(); // ignored while working
+        rig.delegate->saveReplay(reply); // refused while working
         QCOMPARE(rig.current().saves, std::vector<double>{asked});
+        QCOMPARE(replies.size(), size_t(1));
+        QCOMPARE(replies[0].error().description, "A save is already in progress.");
         if (fails)
             rig.current().pendingSave(platformError("Could not save the replay: No space left on device"));
         else
@@ -317,6 +332,9 @@ private slots:
         const Phase result = fails ? Phase::notice("Could not save the replay: No space left on device")
                                    : Phase::saved(QUrl::fromLocalFile(clip));
         QCOMPARE(rig.model.phase(), result);
+        QCOMPARE(replies.size(), size_t(2));
+        QCOMPARE(replies[1] ? replies[1].value() : replies[1].error().description,
+                 fails ? "Could not save the replay: No space left on device" : clip);
         QCOMPARE(rig.shell.sounds, sound && !fails ? 1 : 0);
         QCOMPARE(rig.shell.peeks, (std::vector<double>{3, fails ? 4.0 : 6.0}));
         QCOMPARE(rig.model.lastClip().isEmpty(), fails);
@@ -327,15 +345,71 @@ private slots:
         QCOMPARE(rig.model.phase(), Phase::live());
     }
 
-    void saveWhilePausedOnlyPeeks() {
+    // A save that cannot start only shows the panel, and whoever asked hears why.
+    void saveRefused_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("paused") << "paused"
+                                << "Recording is paused.";
+        QTest::newRow("starting") << "starting"
+                                  << "Recording has not started yet.";
+        QTest::newRow("failed") << "failed"
+                                << "Cannot open the X display \":0\".";
+    }
+    void saveRefused() {
+        QFETCH(QString, state);
+        QFETCH(QString, reason);
+        Rig rig;
+        rig.delegate->launch();
+        if (state == "failed")
+            rig.current().pendingStart(platformError(reason));
+        else if (state == "paused")
+            rig.delegate->togglePause();
+        const Phase before = rig.model.phase();
+        rig.shell.peeks.clear();
+        QString heard;
+        rig.delegate->saveReplay([&](const Result<QString>& result) { heard = result.error().description; });
+        QCOMPARE(heard, reason);
+        QCOMPARE(rig.shell.peeks, std::vector<double>{5});
+        QCOMPARE(rig.model.phase(), before);
+        QVERIFY(rig.current().saves.empty());
+    }
+
+    // When a result phase ends, the panel shows what recording does by then: a pause during the save
+    // shows as one.
+    void pauseDuringSave() {
         Rig rig;
         rig.live();
-        rig.delegate->togglePause();
-        rig.shell.peeks.clear();
         rig.delegate->saveReplay();
-        QCOMPARE(rig.shell.peeks, std::vector<double>{5});
+        const auto finish = rig.current().pendingSave;
+        rig.delegate->togglePause();
+        finish(clip);
+        rig.settle();
+        QCOMPARE(rig.model.phase(), Phase::saved(QUrl::fromLocalFile(clip)));
+        rig.scheduler.advance(12);
         QCOMPARE(rig.model.phase(), Phase::paused());
-        QVERIFY(rig.current().saves.empty());
+    }
+
+    // Retry and the privacy button give up the failed recorder (it still holds its buffer folder and
+    // whatever its start left open) and start a fresh one.
+    void retryStartsAFreshRecorder() {
+        Rig rig;
+        rig.delegate->launch();
+        rig.current().pendingStart(platformError("Screen sharing was not allowed (Start)."));
+        QCOMPARE(rig.model.phase(), Phase::failed("Screen sharing was not allowed (Start)."));
+        for (const auto& action :
+             {rig.delegate->actions().retry, rig.delegate->actions().openPrivacySettings}) {
+            const size_t failed = rig.made.size() - 1;
+            action();
+            QCOMPARE(rig.made.size(), failed + 2);
+            QVERIFY(rig.made[failed]->discarded);
+            QVERIFY(rig.current().pendingStart);
+            QCOMPARE(rig.model.phase(), Phase::starting());
+            rig.current().pendingStart(platformError("Screen sharing was not allowed (Start)."));
+        }
+        rig.delegate->actions().retry();
+        rig.current().pendingStart(Ok{});
+        QCOMPARE(rig.model.phase(), Phase::live());
     }
 
     // A copy replaces the pending return: live 8 s after the copy. A stop before then keeps the result.

@@ -27,8 +27,6 @@ class DesktopTest : public QObject {
         return app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
     }
     static QStringList buffers() { return QDir(bufferRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
-    QString status() { return run(QStringLiteral("--status")).second; }
-
     Child* launch() {
         Child* app = m_apps.emplace_back(std::make_unique<Child>()).get();
         app->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -37,23 +35,8 @@ class DesktopTest : public QObject {
     }
 
     std::pair<int, QString> run(const QString& option) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(m_binary, {option});
-        if (!process.waitForFinished(10000)) process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAll())};
-    }
-
-    // Polls --status until a line matches `pattern`.
-    bool reaches(const QString& pattern, int ms = 20000) {
-        const QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-        QDeadlineTimer deadline(ms);
-        while (!line.match(status()).hasMatch()) {
-            if (deadline.hasExpired()) return false;
-            QTest::qWait(100);
-        }
-        return true;
+        const Outcome outcome = runFerrovane({option});
+        return {outcome.exitCode, outcome.out + outcome.err};
     }
 
     void act(const QString& action) {

@@ -29,7 +29,7 @@ private slots:
     }
 
     void changingScreenRollsSegments() {
-        const Status started = m_recorder->start();
+        const Status started = m_recorder->startAndWait();
         QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().description));
         QTRY_VERIFY_WITH_TIMEOUT(m_recorder->snapshot().segments.size() >= 2, 20000);
 

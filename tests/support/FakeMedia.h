@@ -17,7 +17,14 @@ inline MediaTime secondsAt(double seconds) {
 // A display list and streams whose frames the test hands in by hand.
 class FakeScreenCapture final : public ScreenCapture {
 public:
-    Result<ShareableContent> shareableContent() override { return ShareableContent{displays, 7}; }
+    std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override {
+        return answerLater(
+            context,
+            [this]() -> Result<ShareableContent> {
+                return ShareableContent{displays, 7};
+            },
+            std::move(done));
+    }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
                                                         const std::vector<int64_t>&,
                                                         const StreamConfiguration& configuration,
@@ -109,7 +116,7 @@ struct RecorderRig {
         , maxWidth(maxWidth) {}
     Status start() {
         recorder = std::make_unique<ReplayRecorder>(30, fps, maxWidth, platform);
-        return recorder->start();
+        return recorder->startAndWait();
     }
     // A blank picture.
     void frame(double seconds, FrameStatus status = FrameStatus::Complete);

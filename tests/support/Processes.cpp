@@ -1,6 +1,9 @@
 #include "support/Processes.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QRegularExpression>
+#include <QTest>
 
 Child::~Child() {
     if (state() == QProcess::NotRunning) return;
@@ -37,4 +40,30 @@ bool recordingStarted() {
     for (const QString& folder : buffers.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         if (!QDir(buffers.filePath(folder)).entryList({"seg-*"}, QDir::Files).isEmpty()) return true;
     return false;
+}
+
+Outcome runFerrovane(const QStringList& arguments, int ms) {
+    QProcess process;
+    process.start(ferrovaneBinary(), arguments);
+    if (!process.waitForFinished(ms)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+    const bool ended = process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::Timedout;
+    return Outcome{ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAllStandardOutput()),
+                   QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QString status() {
+    return runFerrovane({QStringLiteral("--status")}).out;
+}
+
+bool reaches(const QString& pattern, int ms) {
+    const QRegularExpression line(pattern, QRegularExpression::MultilineOption);
+    QDeadlineTimer deadline(ms);
+    while (!line.match(status()).hasMatch()) {
+        if (deadline.hasExpired()) return false;
+        QTest::qWait(100);
+    }
+    return true;
 }

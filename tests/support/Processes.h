@@ -18,5 +18,18 @@ QString bufferRoot();
 
 // Starts the application headless on the portal backend.
 void launchHeadless(Child& app);
+
+// What a run of the built application said.
+struct Outcome {
+    int exitCode = -1; // -1 when it crashed or did not end in time
+    QString out;
+    QString err;
+};
+// Runs the application with `arguments` (a control option, say) and waits up to `ms` for it.
+Outcome runFerrovane(const QStringList& arguments, int ms = 10000);
+// The running instance's --status text; empty when none answers.
+QString status();
+// Polls --status until a line matches `pattern` (a multi-line regular expression), for up to `ms`.
+bool reaches(const QString& pattern, int ms = 20000);
 // True once a buffer holds a segment: the stream's first picture has been written.
 bool recordingStarted();

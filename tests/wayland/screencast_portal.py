@@ -33,6 +33,7 @@ from gi.repository import GLib
 BUS_NAME = 'org.freedesktop.portal.Desktop'
 DESKTOP_PATH = '/org/freedesktop/portal/desktop'
 SCREENCAST = 'org.freedesktop.portal.ScreenCast'
+SHORTCUTS = 'org.freedesktop.portal.GlobalShortcuts'
 REQUEST = 'org.freedesktop.portal.Request'
 SESSION = 'org.freedesktop.portal.Session'
 CONTROL = 'io.github.ferrovane.TestPortal'
@@ -336,12 +337,46 @@ class Session(PropertyObject):
         pass
 
 
-class Portal(PropertyObject):
+class ShortcutsPortal(PropertyObject):
+    """GlobalShortcuts: sessions of their own, and a binding the user may never confirm. A base of the
+    portal object, as dbus-python finds a member by its Python name: CreateSession is ScreenCast's too."""
+
+
+    @dbus.service.method(SHORTCUTS, in_signature='a{sv}', out_signature='o', sender_keyword='sender',
+                         async_callbacks=('_reply', '_error'), message_keyword='call')
+    def CreateSession(self, options, sender=None, call=None, _reply=None, _error=None):
+        self.record('GlobalShortcuts.CreateSession', sender, options=options)
+        session_path = (f'{DESKTOP_PATH}/session/{sender_element(sender)}/'
+                        f'{self.token(options, "session_handle_token")}')
+        request = self.new_request(sender, options)
+        session = Session(self, session_path, sender)
+        self.watch(sender)
+        request.answer(call, lambda: (0, {'session_handle': dbus.String(session.path)}))
+
+    @dbus.service.method(SHORTCUTS, in_signature='oa(sa{sv})sa{sv}', out_signature='o',
+                         sender_keyword='sender', async_callbacks=('_reply', '_error'), message_keyword='call')
+    def BindShortcuts(self, session_handle, shortcuts, parent_window, options, sender=None, call=None,
+                      _reply=None, _error=None):
+        self.record('BindShortcuts', sender, session=session_handle, shortcuts=shortcuts)
+        self.session_of(session_handle, sender)
+        request = self.new_request(sender, options)
+        if self.bind_shortcuts:
+            request.answer(call, lambda: (0, {'shortcuts': dbus.Array([], signature='(sa{sv})')}))
+        else:
+            # The confirmation dialog stays open until the client closes the request.
+            reply = dbus.lowlevel.MethodReturnMessage(call)
+            reply.append(dbus.ObjectPath(request.path), signature='o')
+            self.bus.send_message(reply)
+
+
+
+class Portal(ShortcutsPortal):
     def __init__(self, bus, args):
         super().__init__(bus, DESKTOP_PATH)
         self.bus, self.args = bus, args
         self.delay_ms = args.response_delay_ms
         self.start_response = args.start_response
+        self.bind_shortcuts = True
         self.requests, self.sessions = {}, {}
         self.calls = []
         self.counter = itertools.count(1)
@@ -354,6 +389,8 @@ class Portal(PropertyObject):
             'AvailableSourceTypes': dbus.UInt32(self.args.source_types),
             'AvailableCursorModes': dbus.UInt32(self.args.cursor_modes),
             'version': dbus.UInt32(4),
+        }, SHORTCUTS: {
+            'version': dbus.UInt32(1),
         }}
 
     def record(self, method, sender, **fields):
@@ -543,6 +580,11 @@ class Portal(PropertyObject):
             return dbus.types.UnixFd(remote)
 
     # Controls for tests.
+
+    @dbus.service.method(CONTROL, in_signature='b')
+    def SetBindShortcuts(self, answer):
+        """False leaves every later BindShortcuts unanswered, as a dialog nobody confirms would."""
+        self.bind_shortcuts = bool(answer)
 
     @dbus.service.method(CONTROL)
     def CloseSessions(self):

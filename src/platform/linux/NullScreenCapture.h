@@ -8,7 +8,11 @@ public:
     explicit NullScreenCapture(QString message)
         : m_message(std::move(message)) {}
 
-    Result<ShareableContent> shareableContent() override { return platformError(m_message); }
+    std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override {
+        return answerLater(
+            context, [message = m_message]() -> Result<ShareableContent> { return platformError(message); },
+            std::move(done));
+    }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const std::vector<int64_t>&,
                                                         const StreamConfiguration&, QObject*,
                                                         CaptureStream::FrameHandler,

@@ -151,7 +151,7 @@ private slots:
         QTest::addColumn<QString>("err"); // exit code 1 with it, else 0
         QTest::addColumn<QString>("handled");
         const QString none, notRunning = QStringLiteral("Ferrovane is not running.\n");
-        QTest::newRow("save") << "--save" << Here << none << none << "save";
+        QTest::newRow("save") << "--save" << Here << "/clips/replay.mp4\n" << none << "save";
         QTest::newRow("toggle pause") << "--toggle-pause" << Here << none << none << "togglePause";
         QTest::newRow("status") << "--status" << Here << "state: paused\nbuffered: 0.0\n" << none << "status";
         QTest::newRow("quit") << "--quit" << Here << none << none << "quit";
@@ -170,7 +170,11 @@ private slots:
         QStringList handledHere;
         const auto note = [&](const char* name) { return [&, name] { handledHere << QLatin1String(name); }; };
         const ControlHandlers handlers{
-            .save = note("save"),
+            .save =
+                [&](ControlHandlers::SaveReply reply) {
+                    note("save")();
+                    reply(QStringLiteral("/clips/replay.mp4"));
+                },
             .togglePause = note("togglePause"),
             .quit = note("quit"),
             .peek = note("peek"),

@@ -1,6 +1,7 @@
 #include "platform/linux/dbus/ControlService.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QThread>
 #include <QTimer>
@@ -13,8 +14,17 @@ ControlService::ControlService(ControlHandlers handlers, QObject* parent)
     : QObject(parent)
     , m_handlers(std::move(handlers)) {}
 
-void ControlService::Save() {
-    afterReply(m_handlers.save);
+// Answered once the clip is written, or with the reason there is none. Started at once, in the order the
+// calls arrive, so that a quit sent after it waits for it.
+QString ControlService::Save() {
+    Q_ASSERT(QThread::currentThread() == thread());
+    setDelayedReply(true);
+    if (!m_handlers.save) return {};
+    m_handlers.save([bus = connection(), call = message()](const Result<QString>& result) {
+        bus.send(result ? call.createReply(result.value())
+                        : call.createErrorReply(QDBusError::Failed, result.error().localizedDescription()));
+    });
+    return {};
 }
 
 void ControlService::TogglePause() {

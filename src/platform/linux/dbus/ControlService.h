@@ -19,7 +19,7 @@ public:
     explicit ControlService(ControlHandlers handlers, QObject* parent = nullptr);
 
 public slots:
-    void Save();
+    QString Save();
     void TogglePause();
     void Peek();
     QString Status();

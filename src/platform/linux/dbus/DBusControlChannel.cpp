@@ -30,6 +30,8 @@ QString methodFor(ControlCommand command) {
     Q_UNREACHABLE();
 }
 
+constexpr int saveTimeoutMs = 15 * 60 * 1000;
+
 Error notRunning() {
     return platformError(QStringLiteral("Ferrovane is not running."));
 }
@@ -77,7 +79,9 @@ Result<QString> DBusControlChannel::send(ControlCommand command) {
     // Nothing installs a bus activation file for the name, but a stray one must not start an instance
     // just to hand it a command.
     call.setAutoStartService(false);
-    const QDBusMessage reply = m_bus.call(call);
+    // A save answers once its clip is written, which takes about as long as re-encoding it at worst.
+    const QDBusMessage reply =
+        m_bus.call(call, QDBus::Block, command == ControlCommand::Save ? saveTimeoutMs : -1);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return reply.arguments().isEmpty() ? QString() : reply.arguments().constFirst().toString();
     const QDBusError error(reply);
@@ -86,6 +90,9 @@ Result<QString> DBusControlChannel::send(ControlCommand command) {
     if (error.type() == QDBusError::ServiceUnknown || error.type() == QDBusError::Disconnected ||
         error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
         return notRunning();
+    // The instance went away with the call unanswered: it was quitting, or it crashed.
+    if (error.type() == QDBusError::NoReply)
+        return platformError(QStringLiteral("Ferrovane quit before it answered."));
     return platformError(error.message());
 }
 

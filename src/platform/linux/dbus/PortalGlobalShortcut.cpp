@@ -3,14 +3,11 @@
 #include "platform/linux/dbus/DBusLogging.h"
 #include "platform/linux/dbus/PortalRequest.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QKeySequence>
-#include <QPointer>
-#include <QThreadPool>
 
 #include <mutex>
 
@@ -47,12 +44,6 @@ constexpr int callTimeoutMs = 25000;
 // Binding may wait for the user to confirm the shortcut in a dialog.
 constexpr int bindTimeoutMs = 10 * 60 * 1000;
 
-void closeSession(QDBusConnection bus, const QString& session) {
-    bus.send(QDBusMessage::createMethodCall(QString::fromLatin1(PortalRequest::service), session,
-                                            QStringLiteral("org.freedesktop.portal.Session"),
-                                            QStringLiteral("Close")));
-}
-
 } // namespace
 
 PortalGlobalShortcut::PortalGlobalShortcut(QDBusConnection bus)
@@ -65,7 +56,8 @@ PortalGlobalShortcut::PortalGlobalShortcut(QDBusConnection bus)
 }
 
 PortalGlobalShortcut::~PortalGlobalShortcut() {
-    if (!m_session.isEmpty()) closeSession(m_bus, m_session);
+    m_request.reset();
+    PortalRequest::closeSession(m_bus, m_session);
 }
 
 QString PortalGlobalShortcut::trigger(QKeyCombination combination) {
@@ -102,38 +94,30 @@ Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handl
         {QString::fromLatin1(shortcutId),
          {{QStringLiteral("description"), QStringLiteral("Save replay")},
           {QStringLiteral("preferred_trigger"), trigger(combination)}}}};
-    QThreadPool::globalInstance()->start(
-        [bus = m_bus, shortcuts, self = QPointer<PortalGlobalShortcut>(this)] {
-            const Result<QVariantMap> created = PortalRequest::call(
-                bus, shortcutsInterface, QStringLiteral("CreateSession"), {},
-                {{QStringLiteral("session_handle_token"), PortalRequest::newToken()}}, callTimeoutMs);
+    // Binding may wait for the user to confirm the shortcut in a dialog; nothing waits for that here.
+    m_request = PortalRequest::call(
+        m_bus, shortcutsInterface, QStringLiteral("CreateSession"), {},
+        {{QStringLiteral("session_handle_token"), PortalRequest::newToken()}}, callTimeoutMs,
+        [this, shortcuts](const Result<QVariantMap>& created) {
             if (!created) {
                 qCWarning(lcDbus) << "no global shortcut session:" << created.error().description;
                 return;
             }
-            const QString session = created.value().value(QStringLiteral("session_handle")).toString();
-            const Result<QVariantMap> bound = PortalRequest::call(
-                bus, shortcutsInterface, QStringLiteral("BindShortcuts"),
-                {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(shortcuts), QString()},
-                {}, bindTimeoutMs);
-            if (!bound) {
-                qCWarning(lcDbus) << "the global shortcut was not bound:" << bound.error().description;
-                closeSession(bus, session);
-                return;
-            }
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, bus, session] {
-                if (self)
-                    self->bound(session);
-                else
-                    closeSession(bus, session);
-            });
+            m_session = created.value().value(QStringLiteral("session_handle")).toString();
+            m_request = PortalRequest::call(
+                m_bus, shortcutsInterface, QStringLiteral("BindShortcuts"),
+                {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString()},
+                {}, bindTimeoutMs, [this](const Result<QVariantMap>& bound) {
+                    if (!bound) {
+                        qCWarning(lcDbus)
+                            << "the global shortcut was not bound:" << bound.error().description;
+                        return;
+                    }
+                    m_bound = true;
+                    qCDebug(lcDbus) << "global shortcut bound in" << m_session;
+                });
         });
     return Ok{};
-}
-
-void PortalGlobalShortcut::bound(const QString& session) {
-    m_session = session;
-    qCDebug(lcDbus) << "global shortcut bound in" << session;
 }
 
 // Activated(o session_handle, s shortcut_id, t timestamp, a{sv} options)
@@ -141,6 +125,5 @@ void PortalGlobalShortcut::activated(const QDBusMessage& signal) {
     const QList<QVariant> arguments = signal.arguments();
     const QString session = arguments.value(0).value<QDBusObjectPath>().path();
     const QString id = arguments.value(1).toString();
-    if (!m_session.isEmpty() && session == m_session && id == QLatin1String(shortcutId) && m_pressed)
-        m_pressed();
+    if (m_bound && session == m_session && id == QLatin1String(shortcutId) && m_pressed) m_pressed();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GlobalShortcut.h"
+#include "platform/linux/dbus/PortalRequest.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -30,9 +31,9 @@ private slots:
     void activated(const QDBusMessage& signal);
 
 private:
-    void bound(const QString& session);
-
     QDBusConnection m_bus;
     Handler m_pressed;
-    QString m_session; // empty until bound
+    std::unique_ptr<PortalRequest::Pending> m_request;
+    QString m_session; // empty until created
+    bool m_bound = false;
 };

@@ -2,57 +2,17 @@
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QEventLoop>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QTimer>
 
-#include <QCoreApplication>
-
 #include <atomic>
-#include <mutex>
 
 namespace PortalRequest {
 
 namespace {
 
-// Receives one Response; lives on the calling thread, whose local event loop delivers it.
-class ResponseCatcher final : public QObject {
-    Q_OBJECT
-public:
-    bool answered = false;
-    uint code = 2;
-    QVariantMap results;
-    QEventLoop loop;
-
-public slots:
-    void onResponse(uint responseCode, const QVariantMap& responseResults) {
-        answered = true;
-        code = responseCode;
-        results = responseResults;
-        loop.quit();
-    }
-};
-
-// Set once the application is on its way out: a request still waiting for the user then gives up, so
-// that quitting never waits for a dialog.
-std::atomic<bool> quitting{false};
-
-void watchForQuit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { quitting = true; });
-    });
-}
-
-bool subscribe(QDBusConnection& bus, const QString& path, ResponseCatcher& catcher) {
-    return bus.connect(QString::fromLatin1(service), path, QStringLiteral("org.freedesktop.portal.Request"),
-                       QStringLiteral("Response"), &catcher, SLOT(onResponse(uint, QVariantMap)));
-}
-
-void unsubscribe(QDBusConnection& bus, const QString& path, ResponseCatcher& catcher) {
-    bus.disconnect(QString::fromLatin1(service), path, QStringLiteral("org.freedesktop.portal.Request"),
-                   QStringLiteral("Response"), &catcher, SLOT(onResponse(uint, QVariantMap)));
-}
+const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
 } // namespace
 
@@ -77,46 +37,102 @@ QString newToken() {
     return QStringLiteral("ferrovane%1").arg(++counter);
 }
 
-Result<QVariantMap> call(QDBusConnection bus, const QString& interface, const QString& method,
-                         const QVariantList& arguments, QVariantMap options, int timeoutMs) {
-    if (!bus.isConnected())
-        return platformError(QStringLiteral("No session bus to reach the desktop's portal."));
+void closeSession(QDBusConnection bus, const QString& sessionHandle) {
+    if (sessionHandle.isEmpty()) return;
+    bus.send(QDBusMessage::createMethodCall(QString::fromLatin1(service), sessionHandle,
+                                            QStringLiteral("org.freedesktop.portal.Session"),
+                                            QStringLiteral("Close")));
+}
+
+Pending::~Pending() {
+    if (m_call) m_call->abandon();
+}
+
+std::unique_ptr<Pending> call(QDBusConnection bus, const QString& interface, const QString& method,
+                              const QVariantList& arguments, QVariantMap options, int timeoutMs, Done done) {
+    auto* request = new Call(std::move(bus), method, std::move(done));
+    auto pending = std::make_unique<Pending>(request);
+    request->send(interface, arguments, std::move(options), timeoutMs);
+    return pending;
+}
+
+Call::Call(QDBusConnection bus, QString method, Done done)
+    : m_bus(std::move(bus))
+    , m_method(std::move(method))
+    , m_done(std::move(done)) {}
+
+void Call::send(const QString& interface, const QVariantList& arguments, QVariantMap options, int timeoutMs) {
+    if (!m_bus.isConnected()) {
+        // Answered on the next turn, as every other outcome is: the caller holds its Pending by then.
+        QTimer::singleShot(0, this, [this] {
+            finish(platformError(QStringLiteral("No session bus to reach the desktop's portal.")));
+        });
+        return;
+    }
     const QString token = newToken();
     options.insert(QStringLiteral("handle_token"), token);
-    QString path =
-        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(senderPart(bus), token);
-    ResponseCatcher catcher;
-    subscribe(bus, path, catcher);
-    watchForQuit();
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QObject::connect(app, &QCoreApplication::aboutToQuit, &catcher.loop, &QEventLoop::quit);
+    subscribe(QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(senderPart(m_bus), token));
 
-    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(service),
-                                                          QString::fromLatin1(objectPath), interface, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QString::fromLatin1(service), QString::fromLatin1(objectPath), interface, m_method);
     message.setArguments(arguments + QVariantList{options});
-    const QDBusMessage reply = bus.call(message, QDBus::Block, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        unsubscribe(bus, path, catcher);
-        return platformError(
-            QStringLiteral("The desktop's portal is not available: %1").arg(reply.errorMessage()));
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, timeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, &Call::onReply);
+    // The dialog waits for the user; this only bounds a portal that never answers at all.
+    QTimer::singleShot(timeoutMs, this, [this] {
+        finish(platformError(QStringLiteral("The desktop's portal did not answer (%1).").arg(m_method)));
+    });
+}
+
+void Call::onReply(QDBusPendingCallWatcher* watcher) {
+    watcher->deleteLater();
+    if (!m_done) return;
+    const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+    if (reply.isError()) {
+        finish(platformError(
+            QStringLiteral("The desktop's portal is not available: %1").arg(reply.error().message())));
+        return;
     }
     // Portals older than the handle_token convention answer on a path of their own choosing.
-    const QString answeredPath = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    if (!answeredPath.isEmpty() && answeredPath != path && !catcher.answered) {
-        unsubscribe(bus, path, catcher);
-        path = answeredPath;
-        subscribe(bus, path, catcher);
+    const QString answeredPath = reply.value().path();
+    if (!answeredPath.isEmpty() && answeredPath != m_path) subscribe(answeredPath);
+}
+
+void Call::onResponse(uint code, const QVariantMap& results) {
+    finish(fromResponse(code, results, m_method));
+}
+
+void Call::subscribe(const QString& path) {
+    unsubscribe();
+    m_path = path;
+    m_bus.connect(QString::fromLatin1(service), m_path, requestInterface, QStringLiteral("Response"), this,
+                  SLOT(onResponse(uint, QVariantMap)));
+}
+
+void Call::unsubscribe() {
+    if (m_path.isEmpty()) return;
+    m_bus.disconnect(QString::fromLatin1(service), m_path, requestInterface, QStringLiteral("Response"), this,
+                     SLOT(onResponse(uint, QVariantMap)));
+}
+
+void Call::finish(const Result<QVariantMap>& result) {
+    if (!m_done) return;
+    unsubscribe();
+    m_path.clear();
+    Done done = std::exchange(m_done, nullptr);
+    deleteLater();
+    done(result);
+}
+
+void Call::abandon() {
+    if (m_done && !m_path.isEmpty()) {
+        m_bus.send(QDBusMessage::createMethodCall(QString::fromLatin1(service), m_path, requestInterface,
+                                                  QStringLiteral("Close")));
     }
-    if (!catcher.answered && !quitting) {
-        QTimer::singleShot(timeoutMs, &catcher.loop, &QEventLoop::quit);
-        catcher.loop.exec();
-    }
-    unsubscribe(bus, path, catcher);
-    if (!catcher.answered)
-        return platformError(QStringLiteral("The desktop's portal did not answer (%1).").arg(method));
-    return fromResponse(catcher.code, catcher.results, method);
+    unsubscribe();
+    m_path.clear();
+    m_done = nullptr;
+    deleteLater();
 }
 
 } // namespace PortalRequest
-
-#include "PortalRequest.moc"

@@ -11,12 +11,13 @@
 // Screen capture on a Wayland session: the desktop's ScreenCast portal picks the monitor (asking the user
 // once; the restore token spares later starts the dialog) and PipeWire carries its pictures. The display
 // is the monitor the user shared, so each recorder start opens a session and its stream takes it over.
+// Requests are answered on the asker's thread; that thread also makes the stream.
 class PortalScreenCapture final : public ScreenCapture {
 public:
     explicit PortalScreenCapture(RestoreTokenFile tokens)
         : m_tokens(std::move(tokens)) {}
 
-    Result<ShareableContent> shareableContent() override;
+    std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override;
     Result<std::unique_ptr<CaptureStream>>
     createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
                  const StreamConfiguration& configuration, QObject* handlerContext,

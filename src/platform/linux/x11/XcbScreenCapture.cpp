@@ -21,6 +21,12 @@ Result<ShareableContent> XcbScreenCapture::shareableContent() {
     return content;
 }
 
+// Nobody is asked on X11: the answer is the server's monitor list, read on the asker's thread.
+std::unique_ptr<PendingAnswer> XcbScreenCapture::requestContent(QObject* context, ContentHandler done) {
+    return answerLater(
+        context, [this] { return shareableContent(); }, std::move(done));
+}
+
 // The exclusion cannot be honoured: X11 grabs the root window's picture, in which every client's windows
 // are already composed. Width and height are ignored too: frames keep the display's own size and the
 // encoder scales them.

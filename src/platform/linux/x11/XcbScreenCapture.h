@@ -7,7 +7,9 @@ class XcbScreenCapture final : public ScreenCapture {
 public:
     explicit XcbScreenCapture(QString displayName);
 
-    Result<ShareableContent> shareableContent() override;
+    // The monitors as they are now; blocks for a round trip to the server.
+    Result<ShareableContent> shareableContent();
+    std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override;
     Result<std::unique_ptr<CaptureStream>>
     createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
                  const StreamConfiguration& configuration, QObject* handlerContext,
