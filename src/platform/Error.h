@@ -6,7 +6,8 @@
 #include <variant>
 
 // An error as a value: a domain that says who raised it, a code within that domain and the text the
-// user sees. Platform backends pass their library's message through; the recorder adds its own domain.
+// user sees. Platform backends pass their library's message through, with the system's errno as the code
+// where the cause is one; the recorder adds its own domain.
 struct Error {
     QString domain;
     int code = 0;

@@ -89,6 +89,14 @@ void removeFolder(const QString& path) {
         QDir(path).removeRecursively(); // removes links as entries, never follows them
 }
 
+void removeImpostor(const QString& path) {
+    struct stat st {};
+    const QByteArray encoded = QFile::encodeName(path);
+    if (inspect(QFileInfo(path).absolutePath()) == State::Safe && lstat(encoded.constData(), &st) == 0 &&
+        !S_ISDIR(st.st_mode))
+        unlink(encoded.constData());
+}
+
 void removeIfEmpty(const QString& path) {
     if (inspect(path) == State::Safe) rmdir(QFile::encodeName(path).constData());
 }

@@ -23,6 +23,8 @@ Status createPrivateFolder(const QString& path);
 void removeAll();
 // Best effort, never through a link.
 void removeFolder(const QString& path);
+// Removes whatever took a folder's place in a private root (a link, a file), never following it.
+void removeImpostor(const QString& path);
 // Removes `path` when it is an empty folder.
 void removeIfEmpty(const QString& path);
 bool isPrivateFolder(const QString& path);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 
@@ -16,6 +17,11 @@ namespace {
 
 // Less than this is not worth a clip.
 constexpr double minimumClipSeconds = 0.2;
+
+Error exportFailure(const Error& cause) {
+    const QString message = cause.description;
+    return ReplayError::exportFailed(message.isEmpty() ? QStringLiteral("unknown error") : message).toError();
+}
 
 } // namespace
 
@@ -57,7 +63,14 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
     Result<std::unique_ptr<PartialClip>> partial = PartialClip::create(folder, timestamp());
     if (!partial) return ReplayError::exportFailed(partial.error()).toError();
     PartialClip& clip = *partial.value();
-    Status done = run(assets, composition.value(), ExportPreset::Passthrough, clip.path());
+    const Status copied =
+        assets.exportComposition(composition.value(), ExportPreset::Passthrough, clip.path());
+    Status done = copied ? copied : exportFailure(copied.error());
+    if (!copied && cannotWrite(copied.error())) {
+        // Encoding again would write as much and meet the same end; say so at once.
+        qCWarning(lcExport) << "export failed:" << copied.error().description;
+        return done.error();
+    }
     if (!done) {
         // Copying was refused (segments of different sizes, say): encode again.
         qCDebug(lcExport) << "passthrough refused:" << done.error().description << "- encoding again";
@@ -77,8 +90,22 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
 Status run(MediaAssets& assets, const Composition& composition, ExportPreset preset, const QString& output) {
     Status status = assets.exportComposition(composition, preset, output);
     if (status) return status;
-    const QString message = status.error().description;
-    return ReplayError::exportFailed(message.isEmpty() ? QStringLiteral("unknown error") : message).toError();
+    return exportFailure(status.error());
+}
+
+bool cannotWrite(const Error& error) {
+    if (error.domain != platformError(QString()).domain) return false;
+    switch (error.code) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+    case EACCES:
+    case EIO:
+    case EFBIG:
+        return true;
+    default:
+        return false;
+    }
 }
 
 QString timestamp(const QDateTime& at) {

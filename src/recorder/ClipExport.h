@@ -21,6 +21,10 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
 // One export attempt into `output`; a failure says why, or "unknown error".
 Status run(MediaAssets& assets, const Composition& composition, ExportPreset preset, const QString& output);
 
+// A failure of the file system underneath (full, read only, refused, broken): another attempt at the same
+// output would only fail again.
+bool cannotWrite(const Error& error);
+
 QString timestamp(const QDateTime& at = QDateTime::currentDateTime());
 
 // Creates the clips folder with its parents; the error says which folder and why.

@@ -121,6 +121,8 @@ Status WorkFolder::ensure() {
     std::lock_guard guard(heldMutex);
     if (ending) return endingError();
     qCWarning(lcRecorder) << "buffer folder" << m_path << "vanished; recreating it";
+    // A link put in its place is never written through: a fresh private folder replaces it.
+    BufferRoot::removeImpostor(m_path);
     return lock();
 }
 

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace {
 
 // Started, its segments finalised at once.
@@ -36,6 +38,13 @@ struct Rig : RecorderRig {
     static double ms(MediaTime t) { return std::round(t.seconds() * 1000) / 1000; }
     QStringList clips() const { return QDir(folder).entryList(QDir::Files); }
 };
+
+// An error as the platform reports it: the system's errno as the code when the text is one of its messages.
+Error systemError(const QString& text) {
+    for (int code = 1; code < 134; ++code)
+        if (text == QString::fromLocal8Bit(strerror(code))) return platformError(text, code);
+    return platformError(text);
+}
 
 } // namespace
 
@@ -112,6 +121,11 @@ private slots:
         QTest::newRow("no segment readable")
             << 2 << QStringList() << false << "Could not save the replay: No such file or directory" << 0;
         QTest::newRow("passthrough refused, fallback saves") << 0 << QStringList{refused} << false << "" << 2;
+        // The output's file system refuses: encoding again could only fail the same way, seconds later.
+        QTest::newRow("full disk, no fallback") << 0 << QStringList{"No space left on device"} << false
+                                                << "Could not save the replay: No space left on device" << 1;
+        QTest::newRow("read-only, no fallback") << 0 << QStringList{"Read-only file system"} << false
+                                                << "Could not save the replay: Read-only file system" << 1;
         QTest::newRow("fallback error") << 0 << QStringList{refused, "No space left on device"} << false
                                         << "Could not save the replay: No space left on device" << 2;
         QTest::newRow("fallback error without text")
@@ -130,8 +144,8 @@ private slots:
         rig.frames({100, 105});
         for (int i = 0; i < unreadable; ++i)
             rig.assets->loadErrors[rig.writers->record(i).path] = platformError("No such file or directory");
-        if (exportErrors.size() > 0) rig.assets->passthroughError = platformError(exportErrors[0]);
-        if (exportErrors.size() > 1) rig.assets->fallbackError = platformError(exportErrors[1]);
+        if (exportErrors.size() > 0) rig.assets->passthroughError = systemError(exportErrors[0]);
+        if (exportErrors.size() > 1) rig.assets->fallbackError = systemError(exportErrors[1]);
         if (folderIsAFile) {
             QDir().mkpath(QFileInfo(rig.folder).absolutePath());
             QFile(rig.folder).open(QIODevice::WriteOnly); // a file where the folder should be

@@ -266,14 +266,30 @@ private slots:
         QVERIFY(!QFileInfo::exists(folder));
     }
 
-    // Deleted behind the recorder's back: the folder comes back, private, with the next segment.
+    // A work folder deleted, or replaced by a link elsewhere, is made again privately with the next segment;
+    // nothing is written through the link.
+    void vanishedFolderIsRecreated_data() {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced by a link") << true;
+    }
     void vanishedFolderIsRecreated() {
+        QFETCH(bool, link);
         Rig rig;
         rig.writers->autoComplete = true;
         QVERIFY(rig.start());
         rig.rollEvery5(100, 105);
-        QVERIFY(QDir(BufferRoot::location()).removeRecursively());
+        const QString elsewhere = QDir::home().filePath("elsewhere");
+        if (link) {
+            QVERIFY(QDir().mkpath(elsewhere));
+            QVERIFY(QDir(rig.recorder->workDir()).removeRecursively());
+            QVERIFY(QFile::link(elsewhere, rig.recorder->workDir()));
+        } else {
+            QVERIFY(QDir(BufferRoot::location()).removeRecursively());
+        }
         rig.rollEvery5(110, 110);
+        QVERIFY(!QFileInfo(rig.recorder->workDir()).isSymLink());
+        if (link) QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList());
         QCOMPARE(QFile::permissions(rig.recorder->workDir()), ownerOnly);
         QVERIFY(QFileInfo::exists(rig.writers->record(2).path));
         QVERIFY(rig.save(5, 112).ok());
@@ -281,21 +297,32 @@ private slots:
         QVERIFY(QFileInfo::exists(rig.recorder->workDir()));
     }
 
-    // A buffer that cannot be written says why at the next save, and recovers on its own.
+    // A buffer that cannot be written says why at the next save, and recovers on its own. Seconds written
+    // before it failed are not the last ones: the save fails rather than pass them off as such, and the
+    // fill says nothing can be saved.
     void unwritableBuffer_data() {
         QTest::addColumn<bool>("failsAtOpen"); // else when the segment is finished
-        QTest::newRow("segment cannot be created") << true;
-        QTest::newRow("segment cannot be completed") << false;
+        QTest::addColumn<bool>("writtenBefore");
+        QTest::newRow("segment cannot be created") << true << false;
+        QTest::newRow("segment cannot be completed") << false << false;
+        QTest::newRow("cannot be created after good seconds") << true << true;
+        QTest::newRow("cannot be completed after good seconds") << false << true;
     }
     void unwritableBuffer() {
         QFETCH(bool, failsAtOpen);
+        QFETCH(bool, writtenBefore);
         Rig rig;
         QVERIFY(rig.start());
         const QString full = "Could not write the movie file: No space left on device";
         rig.writers->autoComplete = true;
+        if (writtenBefore) rig.rollEvery5(90, 95);
         (failsAtOpen ? rig.writers->openError : rig.writers->finishError) = platformError(full);
         rig.frame(100);
         rig.frame(105);
+        rig.clock->set(106);
+        const ReplayRecorder::Fill fill = rig.recorder->fill();
+        QCOMPARE(fill.seconds, 0.0);
+        QCOMPARE(fill.writeError ? fill.writeError->description : QString(), full);
         QCOMPARE(rig.save(5, 106).error().description, "Could not save the replay: " + full);
         rig.writers->openError.reset();
         rig.writers->finishError.reset();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "platform/linux/ffmpeg/FfmpegHandles.h"
 #include "platform/MediaTime.h"
+#include "platform/linux/ffmpeg/FfmpegHandles.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -39,8 +39,11 @@ inline int swsColorspace(AVColorSpace colorspace) {
     }
 }
 
+// A failure of the system underneath (a full disk, say) keeps its errno as the code, as every platform error
+// does; FFmpeg's own failures keep FFmpeg's code.
 inline Error failure(int code) {
-    return platformError(errorText(code), code);
+    const int errnoCode = AVUNERROR(code);
+    return platformError(errorText(code), errnoCode > 0 && errnoCode < 4096 ? errnoCode : code);
 }
 
 // For refusals of our own, where the library has nothing to say.
