@@ -202,6 +202,13 @@ int runDesktop(int argc, char** argv) {
         .unlocked = onDelegate(&AppDelegate::screenUnlocked),
     });
     if (claim == ClaimOutcome::AlreadyRunning) return control->send(ControlCommand::Peek) ? 0 : 1;
+    if (claim == ClaimOutcome::Unreachable) {
+        printLine(stderr,
+                  QStringLiteral("Ferrovane is already running (process %1) but cannot be reached on the "
+                                 "session bus.")
+                      .arg(control->runningProcess()));
+        return 1;
+    }
 
     ReplayRecorder::removeStaleBuffers();
     PartialClip::removeLeftovers(Settings::folder());

@@ -29,6 +29,8 @@ enum class ClaimOutcome {
     AlreadyRunning,
     // No way to reach other launches: run alone, unreachable.
     NoBus,
+    // Another instance runs but cannot be reached (its session bus went away and came back): start none.
+    Unreachable,
 };
 
 // One running instance per user session, and the way later launches reach it.
@@ -39,6 +41,8 @@ public:
     // Becomes the running instance unless one already is; of launches racing each other exactly one
     // wins. The claim lasts as long as the channel. Main thread only.
     virtual ClaimOutcome claim(ControlHandlers handlers) = 0;
+    // After Unreachable: the running instance's process id, 0 when unknown.
+    virtual qint64 runningProcess() const = 0;
 
     // Asks the running instance and waits for its answer (the status text, the saved clip's path; empty
     // for the other commands). Fails with "Ferrovane is not running." when there is none to ask, and with

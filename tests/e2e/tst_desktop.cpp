@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <csignal>
+
 // The built application on a private X server and session bus, with a stand-in screen saver, driven from
 // outside only: keys through xdotool, commands through a second `ferrovane`, files on disk.
 class DesktopTest : public QObject {
@@ -27,11 +29,46 @@ class DesktopTest : public QObject {
         return app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
     }
     static QStringList buffers() { return QDir(bufferRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
-    Child* launch() {
+    static QDir clips() { return QDir(QDir::home().filePath("Movies/Ferrovane")); }
+    static QStringList clipNames() { return clips().entryList({"replay-*.mp4"}, QDir::Files); }
+
+    // Threads with a name of their own (the shared pools' come and go) and open descriptors.
+    static std::pair<int, int> resources(qint64 pid) {
+        const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+        int threads = 0;
+        for (const QString& task : QDir(proc + "task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QByteArray name = readFile(proc + "task/" + task + "/comm").trimmed();
+            threads += name != "Thread (pooled)" && !name.startsWith("ferrovane.expo");
+        }
+        return {threads, int(QDir(proc + "fd").entryList(QDir::Files | QDir::System).size())};
+    }
+
+    // Starts the bus and the screen saver every child talks to.
+    void startSession() {
+        const QString address = startBus(m_daemon);
+        QVERIFY2(!address.isEmpty(), "dbus-daemon did not start");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLatin1());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toLatin1());
+        m_bus = QDBusConnection::connectToBus(address, address);
+        // Debian's interpreter by path: python3-dbusmock is installed for it, and PATH may lead elsewhere.
+        const QString saver = QStringLiteral("org.freedesktop.ScreenSaver");
+        m_saver.start("/usr/bin/python3",
+                      {"-m", "dbusmock", "--session", saver, "/org/freedesktop/ScreenSaver", saver});
+        QTRY_VERIFY2_WITH_TIMEOUT(m_bus.interface()->isServiceRegistered(saver),
+                                  "python3-dbusmock did not start", 15000);
+    }
+    Child* launch(const QStringList& arguments = {},
+                  QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         Child* app = m_apps.emplace_back(std::make_unique<Child>()).get();
-        app->setProcessChannelMode(QProcess::ForwardedChannels);
-        app->start(m_binary, QStringList());
+        app->setProcessChannelMode(channels);
+        app->start(m_binary, arguments);
         return app;
+    }
+    static QString said(QProcess& process) {
+        return QStringLiteral("exit %1, out '%2', err '%3'")
+            .arg(process.exitCode())
+            .arg(QString::fromLocal8Bit(process.readAllStandardOutput()),
+                 QString::fromLocal8Bit(process.readAllStandardError()));
     }
 
     std::pair<int, QString> run(const QString& option) {
@@ -57,20 +94,10 @@ private slots:
         m_binary = ferrovaneBinary();
         QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary + " missing (FERROVANE_BIN_DIR)"));
         QVERIFY2(m_x.start(), "Xvfb did not start");
-        const QString address = startBus(m_daemon);
-        QVERIFY2(!address.isEmpty(), "dbus-daemon did not start");
         // Every child sees only the private display and bus; the app chooses X11 itself.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLatin1());
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toLatin1());
         for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_SESSION_ID"})
             qunsetenv(name);
-        m_bus = QDBusConnection::connectToBus(address, QStringLiteral("e2e"));
-        // Debian's interpreter by path: python3-dbusmock is installed for it, and PATH may lead elsewhere.
-        const QString saver = QStringLiteral("org.freedesktop.ScreenSaver");
-        m_saver.start("/usr/bin/python3",
-                      {"-m", "dbusmock", "--session", saver, "/org/freedesktop/ScreenSaver", saver});
-        QTRY_VERIFY2_WITH_TIMEOUT(m_bus.interface()->isServiceRegistered(saver),
-                                  "python3-dbusmock did not start", 15000);
+        startSession();
         QProcess* clock = m_x.startClient("xterm", {"-fn", "fixed", "-geometry", "100x30+0+0", "-e", "sh",
                                                     "-c", "while :; do date +%T.%N; sleep 0.05; done"});
         QVERIFY2(clock->state() == QProcess::Running, "xterm did not start");
@@ -171,6 +198,69 @@ private slots:
         QCOMPARE(buffers().size(), 1);
     }
 
+    // A save with a quit right behind it, as signals (which the kernel may hand over in either order):
+    // the quit waits for the save, whose clip is printed.
+    void saveThenQuitSignals() {
+        const int before = clipNames().size();
+        for (int round = 0; round < 20; ++round) {
+            Child app;
+            app.start(m_binary, {"--headless"});
+            QVERIFY(QTest::qWaitFor([] { return recordingStarted(); }, 10000));
+            QTest::qWait(300);
+            ::kill(pid_t(app.processId()), SIGUSR1);
+            ::kill(pid_t(app.processId()), round % 2 ? SIGINT : SIGTERM);
+            QVERIFY(app.waitForFinished(20000));
+            const QByteArray printed = app.readAllStandardOutput();
+            QVERIFY2(app.exitCode() == 0 && QFileInfo(QString::fromLocal8Bit(printed.trimmed())).size() > 0,
+                     qPrintable(QStringLiteral("round %1: exit %2, printed '%3'")
+                                    .arg(round)
+                                    .arg(app.exitCode())
+                                    .arg(QString::fromLocal8Bit(printed))));
+        }
+        QCOMPARE(clipNames().size(), before + 20);
+    }
+
+    // --save and --quit at the same moment over the bus: the save's clip is written and its path printed,
+    // or --save says why there is none (exit 1). Never a success without a clip.
+    void saveAndQuitOverTheBus() {
+        int saved = 0;
+        for (int round = 0; round < 20; ++round) {
+            Child* app = launch();
+            QVERIFY2(reaches("^buffered seconds: ([1-9]|\\d\\d)"), qPrintable(status()));
+            QProcess save, quit;
+            save.start(m_binary, {"--save"});
+            quit.start(m_binary, {"--quit"});
+            QVERIFY(save.waitForFinished(30000) && quit.waitForFinished(30000));
+            QVERIFY(app->waitForFinished(20000));
+            const QString printed = QString::fromLocal8Bit(save.readAllStandardOutput()).trimmed();
+            const QString reason = QString::fromLocal8Bit(save.readAllStandardError()).trimmed();
+            if (save.exitCode() == 0) {
+                QVERIFY2(QFileInfo(printed).size() > 0, qPrintable(printed));
+                ++saved;
+            } else {
+                QVERIFY2(save.exitCode() == 1 && !reason.isEmpty() && printed.isEmpty(), qPrintable(reason));
+            }
+            m_apps.clear();
+        }
+        qInfo("%d of 20 saves came before the quit", saved);
+    }
+
+    // Every replacement of the recorder (here 50, by pausing and resuming) gives back its threads and
+    // descriptors.
+    void replacementsGiveBackThreads() {
+        Child* app = launch();
+        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        QTest::qWait(1000);
+        const std::pair<int, int> before = resources(app->processId());
+        for (int i = 0; i < 25; ++i) {
+            QCOMPARE(run("--toggle-pause").first, 0);
+            QVERIFY2(reaches("^phase: paused$"), qPrintable(status()));
+            QCOMPARE(run("--toggle-pause").first, 0);
+            QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(resources(app->processId()), before, 15000);
+    }
+
     // A killed run leaves its buffer to the next one; a quit takes it along.
     void removesBufferOfKilledRunAndAtQuit() {
         Child* killed = launch();
@@ -224,19 +314,50 @@ private slots:
         trayer->kill();
     }
 
+    // The session bus restarts under a running instance: a second launch can no longer reach it, and must
+    // not become a second recorder.
+    void secondLaunchAfterTheBusRestarts() {
+        Child* first = launch();
+        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        m_saver.kill();
+        m_daemon.kill();
+        QVERIFY(m_saver.waitForFinished(5000) && m_daemon.waitForFinished(5000));
+        startSession();
+        Child* second = launch({}, QProcess::SeparateChannels);
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), 1);
+        QCOMPARE(
+            QString::fromLocal8Bit(second->readAllStandardError()),
+            QStringLiteral("Ferrovane is already running (process %1) but cannot be reached on the session "
+                           "bus.\n")
+                .arg(first->processId()));
+        QCOMPARE(buffers().size(), 1);
+        first->terminate();
+        QVERIFY(first->waitForFinished(10000) && exitedCleanly(*first));
+    }
+
     // Last: it takes the X server down. The panel goes with its X connection (Qt's xcb plugin exits at
     // once), so only the headless application can show the controller's way through: the restart after
     // 2 s cannot open the display, and the failure ends it with the reason. Neither leaves its buffer.
+    // A save asked for just before goes through: the buffer is on disk and the export needs no display.
     void survivesXServerLoss() {
         Child* app = launch();
-        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        QVERIFY2(reaches("^buffered seconds: ([2-9]|\\d\\d)"), qPrintable(status()));
         Child* headless = m_apps.emplace_back(std::make_unique<Child>()).get();
         headless->start(m_binary, {"--headless"});
         QTRY_COMPARE_WITH_TIMEOUT(buffers().size(), 2, 10000);
 
+        const QStringList before = clipNames();
+        ::kill(pid_t(app->processId()), SIGUSR1);
         m_x.kill();
-        QVERIFY(app->waitForFinished(5000));
+        QVERIFY(app->waitForFinished(15000));
         QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+        const QStringList after = clipNames();
+        QCOMPARE(after.size(), before.size() + 1);
+        const QString clip = clips().filePath(*std::find_if(
+            after.begin(), after.end(), [&](const QString& name) { return !before.contains(name); }));
+        QVERIFY2(Probe::duration(clip) > 1.5, qPrintable(QString::number(Probe::duration(clip))));
+        QCOMPARE(Probe::decodeErrors(clip), QString());
         QVERIFY(headless->waitForFinished(10000));
         QCOMPARE(headless->exitStatus(), QProcess::NormalExit);
         QCOMPARE(headless->exitCode(), 1);

@@ -377,6 +377,7 @@ class Portal(ShortcutsPortal):
         self.delay_ms = args.response_delay_ms
         self.start_response = args.start_response
         self.bind_shortcuts = True
+        self.hold_start = False
         self.requests, self.sessions = {}, {}
         self.calls = []
         self.counter = itertools.count(1)
@@ -518,6 +519,12 @@ class Portal(ShortcutsPortal):
                 # A refused or failed start ends the session, and the client hears of it.
                 if code != 0:
                     session.close(notify=True)
+            if self.hold_start:
+                # The dialog stays open until the client closes the request.
+                reply = dbus.lowlevel.MethodReturnMessage(call)
+                reply.append(dbus.ObjectPath(request.path), signature='o')
+                self.bus.send_message(reply)
+                return
             request.answer(call, done, after)
 
         if self.start_response != 0:
@@ -580,6 +587,11 @@ class Portal(ShortcutsPortal):
             return dbus.types.UnixFd(remote)
 
     # Controls for tests.
+
+    @dbus.service.method(CONTROL, in_signature='b')
+    def SetHoldStart(self, hold):
+        """True leaves every later Start unanswered, as a share dialog nobody answers would."""
+        self.hold_start = bool(hold)
 
     @dbus.service.method(CONTROL, in_signature='b')
     def SetBindShortcuts(self, answer):

@@ -1,6 +1,7 @@
 #include "support/Probe.h"
 #include "support/Processes.h"
 #include "support/TestEnvironment.h"
+#include "support/Xvfb.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -22,13 +23,30 @@ QString tokenFile() {
 } // namespace
 
 // Recording a Wayland session's screen as the desktop would hand it out: a private session bus, a real
-// PipeWire daemon with WirePlumber and a test pattern as the shared monitor, and a stand-in ScreenCast
-// portal that gives the application its PipeWire remote. The application runs headless, so its whole
-// controller (restarts, failures) answers through stdout, stderr and its exit status.
+// PipeWire daemon with WirePlumber and a test pattern as the shared monitor, and a stand-in portal
+// (ScreenCast, GlobalShortcuts) that gives the application its PipeWire remote. The application mostly runs
+// headless, so its whole controller (restarts, failures) answers through stdout, stderr and its exit
+// status; where the panel matters it runs whole, its panel on a private X server.
 class PortalCaptureTest : public QObject {
     Q_OBJECT
     Child m_bus, m_rig;
+    Xvfb m_x;
     QDBusConnection m_control{QString()};
+
+    // The whole application, recording through the portal.
+    static void launchDesktop(Child& app) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("FERROVANE_PLATFORM", "portal");
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(ferrovaneBinary(), {});
+        QVERIFY(app.waitForStarted());
+    }
+    static void quitDesktop(Child& app) {
+        QCOMPARE(runFerrovane({"--quit"}).exitCode, 0);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitCode(), 0);
+    }
 
     QJsonArray calls(const QString& method) {
         const QDBusMessage reply = m_control.call(QDBusMessage::createMethodCall(
@@ -73,6 +91,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_rig.canReadLine(), 60000);
         const QString ready = QString::fromLatin1(m_rig.readLine());
         QVERIFY2(ready.startsWith("ready node="), qPrintable(ready));
+        QVERIFY2(m_x.start(), "Xvfb did not start");
+        qunsetenv("QT_QPA_PLATFORM");
     }
 
     // Shared once, then remembered: the first start asks with the cursor drawn in and the share kept,
@@ -120,6 +140,69 @@ private slots:
         quit(app);
         control("SetResponseDelay", {0u});
         QTRY_VERIFY(!QFileInfo::exists(bufferRoot()));
+    }
+
+    // A shortcut the desktop asks the user to confirm, and nobody does: no thread waits for the answer,
+    // so recording, saving and quitting go on as ever.
+    void saveWhileShortcutDialogOpen() {
+        control("SetBindShortcuts", {false});
+        const int binds = calls("BindShortcuts").size();
+        Child app;
+        launchDesktop(app);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("BindShortcuts").size(), binds + 1, 20000);
+        QVERIFY2(reaches("^buffered seconds: ([2-9]|\\d\\d)"), qPrintable(status()));
+        const Outcome saved = runFerrovane({"--save"}, 15000);
+        QCOMPARE(saved.exitCode, 0);
+        QVERIFY2(QFileInfo(saved.out.trimmed()).size() > 0, qPrintable(saved.out + saved.err));
+        quitDesktop(app);
+        control("SetBindShortcuts", {true});
+    }
+
+    // A start the desktop never answers: pausing, or a screen lock, calls it off (the request and the
+    // session close, so its dialog goes away), and resuming asks again.
+    void leaveAStartNeverAnswered_data() {
+        QTest::addColumn<QStringList>("leaveAndResume");
+        QTest::newRow("pause") << QStringList{"--toggle-pause", "--toggle-pause"};
+        QTest::newRow("screen lock") << QStringList{"--locked", "--unlocked"};
+    }
+    void leaveAStartNeverAnswered() {
+        QFETCH(QStringList, leaveAndResume);
+        const int starts = calls("Start").size();
+        const int requestsClosed = calls("Request.Close").size();
+        const int sessionsClosed = calls("Session.Close").size();
+        control("SetHoldStart", {true});
+        Child app;
+        launchDesktop(app);
+        QTRY_COMPARE_WITH_TIMEOUT(calls("Start").size(), starts + 1, 20000);
+        QVERIFY2(reaches("^phase: starting$"), qPrintable(status()));
+        QCOMPARE(runFerrovane({leaveAndResume[0]}).exitCode, 0);
+        QVERIFY2(reaches("^phase: paused$"), qPrintable(status()));
+        QTRY_COMPARE(calls("Request.Close").size(), requestsClosed + 1);
+        QTRY_COMPARE(calls("Session.Close").size(), sessionsClosed + 1);
+        QTRY_VERIFY(!QFileInfo::exists(bufferRoot()));
+        control("SetHoldStart", {false});
+        QCOMPARE(runFerrovane({leaveAndResume[1]}).exitCode, 0);
+        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        quitDesktop(app);
+    }
+
+    // The share dialog turned down: the panel's Retry asks again with a fresh recorder, and so does "Open
+    // Privacy Settings", which also forgets the stored answer.
+    void askAgainAfterADenial_data() {
+        QTest::addColumn<int>("buttonX"); // on the failed card, which the failure keeps open for 8 s
+        QTest::newRow("Retry") << 900;
+        QTest::newRow("Open Privacy Settings") << 1040;
+    }
+    void askAgainAfterADenial() {
+        QFETCH(int, buttonX);
+        control("SetStartResponse", {1u});
+        Child app;
+        launchDesktop(app);
+        QVERIFY2(reaches("^phase: failed$"), qPrintable(status()));
+        control("SetStartResponse", {0u});
+        QProcess::execute("xdotool", {"mousemove", QString::number(buttonX), "100", "click", "1"});
+        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+        quitDesktop(app);
     }
 
     // The user stops sharing from the desktop: the stream ends, the answer is forgotten, and the restart

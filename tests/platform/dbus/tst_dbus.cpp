@@ -131,16 +131,22 @@ private slots:
         QCOMPARE(locked.count() + unlocked.count(), 0);
     }
 
-    // The bus hands the name to one connection at a time; the claim lasts as long as the channel.
+    // The bus hands the name to one connection at a time; the claim lasts as long as the channel. The
+    // instance lock outlasts a bus: a launch that cannot reach the holder on its bus starts nothing and
+    // names the holder, and one with no bus at all runs alone only while nobody holds the lock.
     void claims() {
         std::optional<DBusControlChannel> first(
             QDBusConnection::connectToBus(m_sessionBus, QStringLiteral("first")));
-        DBusControlChannel second(QDBusConnection::connectToBus(m_sessionBus, QStringLiteral("second")));
+        std::optional<DBusControlChannel> second(
+            QDBusConnection::connectToBus(m_sessionBus, QStringLiteral("second")));
         QCOMPARE(first->claim({}), ClaimOutcome::Claimed);
-        QCOMPARE(second.claim({}), ClaimOutcome::AlreadyRunning);
+        QCOMPARE(second->claim({}), ClaimOutcome::AlreadyRunning);
         first.reset();
-        QCOMPARE(second.claim({}), ClaimOutcome::Claimed);
+        QCOMPARE(second->claim({}), ClaimOutcome::Claimed);
         DBusControlChannel unreachable(QDBusConnection::connectToBus(nowhere, QStringLiteral("nowhere")));
+        QCOMPARE(unreachable.claim({}), ClaimOutcome::Unreachable);
+        QCOMPARE(unreachable.runningProcess(), QCoreApplication::applicationPid());
+        second.reset();
         QCOMPARE(unreachable.claim({}), ClaimOutcome::NoBus);
     }
 

@@ -7,6 +7,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QThread>
 
 namespace {
 
@@ -31,6 +32,8 @@ QString methodFor(ControlCommand command) {
 }
 
 constexpr int saveTimeoutMs = 15 * 60 * 1000;
+// How long a launch gives an instance that holds the lock to show up on the bus.
+constexpr int nameWaitSteps = 50;
 
 Error notRunning() {
     return platformError(QStringLiteral("Ferrovane is not running."));
@@ -47,6 +50,16 @@ DBusControlChannel::~DBusControlChannel() {
 
 ClaimOutcome DBusControlChannel::claim(ControlHandlers handlers) {
     Q_ASSERT(!m_service);
+    if (!m_lock.acquire()) {
+        // Held elsewhere: that instance answers on the bus (once it is up, if it is starting too), or nobody
+        // can reach it.
+        for (int attempt = 0; m_bus.isConnected() && attempt < nameWaitSteps; ++attempt) {
+            if (m_bus.interface()->isServiceRegistered(ControlService::serviceName).value())
+                return ClaimOutcome::AlreadyRunning;
+            QThread::msleep(100);
+        }
+        return ClaimOutcome::Unreachable;
+    }
     if (!m_bus.isConnected()) {
         qCWarning(lcDbus) << "no session bus:" << m_bus.lastError().message();
         return ClaimOutcome::NoBus;
