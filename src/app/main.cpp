@@ -63,14 +63,12 @@ std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller, AppDelegate
 }
 
 // A signalled save's outcome: the clip's path on stdout, or why there is none on stderr.
-AppDelegate::SaveReply printSaveOutcome(std::function<void(const Error&)> failed = {}) {
-    return [failed](const Result<QString>& result) {
-        if (result) {
+AppDelegate::SaveReply printSaveOutcome() {
+    return [](const Result<QString>& result) {
+        if (result)
             printLine(stdout, result.value());
-            return;
-        }
-        printLine(stderr, result.error().localizedDescription());
-        if (failed) failed(result.error());
+        else
+            printLine(stderr, result.error().localizedDescription());
     };
 }
 
@@ -121,21 +119,24 @@ int runHeadless(int argc, char** argv) {
     QtScheduler scheduler;
     HeadlessShell shell(platform.capture);
     AppDelegate controller(model, recorders(platform), shell, scheduler);
-    int exitCode = 0;
+    bool recordingFailed = false;
     bool quitting = false;
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
         // Once quitting, a start cut short by the quit is no failure.
         if (quitting || phase.kind() != Phase::Kind::Failed) return;
         printLine(stderr, phase.text());
-        exitCode = 1;
+        recordingFailed = true;
         QCoreApplication::quit();
     });
     followSettings(*store, controller);
-    // A save that fails as the process ends is the last thing it did: its status says so.
-    const std::unique_ptr<SignalWatcher> watcher =
-        watchSignals(controller, printSaveOutcome([&](const Error&) {
-                         if (quitting) exitCode = 1;
-                     }));
+    // A script that saves and then stops the recorder reads the save's fate in the exit status: the last
+    // save asked for, if it failed, fails the run.
+    bool lastSaveFailed = false;
+    const std::unique_ptr<SignalWatcher> watcher = watchSignals(
+        controller, [print = printSaveOutcome(), &lastSaveFailed](const Result<QString>& result) {
+            lastSaveFailed = !result;
+            print(result);
+        });
 
     controller.launch();
     app.exec();
@@ -143,7 +144,7 @@ int runHeadless(int argc, char** argv) {
     if (QCoreApplication::arguments().contains(QStringLiteral("--stats")))
         printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
     controller.terminate();
-    return exitCode;
+    return recordingFailed || lastSaveFailed ? 1 : 0;
 }
 
 // Follows every screen's geometry as well as screens coming and going.
