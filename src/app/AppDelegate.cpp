@@ -2,6 +2,7 @@
 
 #include "notch/ReplayModel.h"
 #include "platform/Logging.h"
+#include "platform/ScreenCapture.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
@@ -171,6 +172,14 @@ void AppDelegate::retry() {
 
 void AppDelegate::recordingStopped(const Error& error) {
     if (paused()) return;
+    if (isDisplayResized(error)) {
+        // The display's new size is the new native size: rebuilt at once, as a settings change would.
+        qCInfo(lcApp) << error.description << "- recording at the new size";
+        m_restart.reset();
+        replaceRecorder();
+        startRecording(false);
+        return;
+    }
     qCWarning(lcApp) << "recording stopped:" << error.description << "after" << m_restartAttempts
                      << "restarts";
     m_model.setRecording(false);

@@ -48,6 +48,15 @@ struct StreamConfiguration {
     int queueDepth = 6;
 };
 
+// The error a stream ends with when its display changed size: the capture must be set up again at the new
+// size, which is no failure.
+inline Error displayResized(const QString& description) {
+    return Error{QStringLiteral("capture.resized"), 0, description};
+}
+inline bool isDisplayResized(const Error& error) {
+    return error.domain == QLatin1String("capture.resized");
+}
+
 // A running capture of one display. Frames reach the handler on the handler context's thread; the stop
 // handler is called on the backend's own thread, once, when the stream ends by itself.
 class CaptureStream {

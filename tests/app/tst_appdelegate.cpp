@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "notch/ReplayModel.h"
+#include "platform/ScreenCapture.h"
 #include "settings/Settings.h"
 #include "support/Fakes.h"
 
@@ -195,6 +196,20 @@ private slots:
         }
         QCOMPARE(rig.model.phase() == Phase::failed("The X server went away."), failedAtEnd);
         QCOMPARE(rig.delegate->restartAttempts(), failedAtEnd ? 3 : 2);
+    }
+
+    // The display changed size: a fresh recorder at once, at the new size, and no failure counted.
+    void displayResizedRebuildsAtOnce() {
+        Rig rig;
+        rig.live();
+        const size_t made = rig.made.size();
+        rig.current().onStop(displayResized("The display \"VNC-0\" changed size."));
+        rig.settle();
+        QCOMPARE(rig.made.size(), made + 1);
+        QVERIFY(rig.made[made - 1]->discarded);
+        QVERIFY(rig.current().pendingStart);
+        QCOMPARE(rig.model.phase(), Phase::starting());
+        QCOMPARE(rig.delegate->restartAttempts(), 0);
     }
 
     void stopWhilePausedChangesNothing() {

@@ -12,7 +12,18 @@ bool Xvfb::start(QSize size, int depth, Reset reset) {
         QStringLiteral("-displayfd 1 -screen 0 %1x%2x%3 -nolisten tcp +extension RANDR");
     QStringList split = arguments.arg(size.width()).arg(size.height()).arg(depth).split(QLatin1Char(' '));
     if (reset == Reset::Never) split << QStringLiteral("-noreset");
-    m_process.start(QStringLiteral("Xvfb"), split);
+    return launch(QStringLiteral("Xvfb"), split);
+}
+
+bool Xvfb::startResizable(QSize size) {
+    return launch(QStringLiteral("Xvnc"),
+                  {"-displayfd", "1", "-geometry",
+                   QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), "-depth", "24",
+                   "-SecurityTypes", "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
+}
+
+bool Xvfb::launch(const QString& program, const QStringList& arguments) {
+    m_process.start(program, arguments);
     if (!m_process.waitForStarted(5000)) return false;
     QDeadlineTimer deadline(10000);
     QByteArray out;

@@ -16,6 +16,8 @@ public:
     enum class Reset { Never, WhenLastClientLeaves };
     // Starts the server and sets DISPLAY for this process. False when it does not come up.
     bool start(QSize size = QSize(1920, 1200), int depth = 24, Reset reset = Reset::Never);
+    // The same with Xvnc, whose screen, unlike Xvfb's, changes size with `xrandr --output VNC-0 --mode`.
+    bool startResizable(QSize size);
     void stop();
     // Ends the server abruptly, as a crash would.
     void kill();
@@ -25,6 +27,8 @@ public:
     QProcess* startClient(const QString& program, const QStringList& arguments);
 
 private:
+    bool launch(const QString& program, const QStringList& arguments);
+
     QProcess m_process;
     QString m_display;
     std::vector<std::unique_ptr<QProcess>> m_clients;

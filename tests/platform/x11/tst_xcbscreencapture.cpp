@@ -29,6 +29,7 @@ struct FrameLog {
     std::atomic<bool> stopped = false; // by the owner; frames handled after a stop count as late
     std::atomic<int> lateFrames = 0;
     std::atomic<int> stops = 0;
+    std::atomic<bool> resized = false; // the last stop was for a display that changed size
 
     CaptureStream::FrameHandler frameHandler() {
         return [this](const CapturedFrame& frame) {
@@ -43,7 +44,10 @@ struct FrameLog {
     }
     qsizetype pictures() const { return statuses.count(FrameStatus::Complete); }
     CaptureStream::StopHandler stopHandler() {
-        return [this](const Error&) { ++stops; };
+        return [this](const Error& error) {
+            resized = isDisplayResized(error);
+            ++stops;
+        };
     }
 };
 
@@ -90,6 +94,11 @@ struct Screen {
         const uint32_t pixel = color.rgb() & 0xffffff;
         xcb_change_window_attributes(connection, window, XCB_CW_BACK_PIXEL, &pixel);
         succeeded(xcb_clear_area_checked(connection, 0, window, 0, 0, 0, 0));
+    }
+    bool removeMonitor(const QByteArray& name) {
+        auto atom = xcbReply(connection, xcb_intern_atom_reply,
+                             xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()));
+        return succeeded(xcb_randr_delete_monitor_checked(connection, x->root(), atom->atom));
     }
     bool addMonitor(const QByteArray& name, QRect rect, bool primary) {
         auto atom = xcbReply(connection, xcb_intern_atom_reply,
@@ -294,6 +303,38 @@ private slots:
             QTRY_VERIFY(log.statuses.size() >= seen + 4);
         }
         QCOMPARE(log.pictures(), ours ? 1 : 4);
+    }
+
+    // The recorded display moves: frames follow it. It changes size: the stream ends as resized, so that
+    // its owner sets up a capture at the new size rather than scale the new picture to the old one.
+    void displayChanges_data() {
+        QTest::addColumn<QRect>("changed");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("moved") << QRect(200, 100, 320, 240) << false;
+        QTest::newRow("grown") << QRect(100, 100, 400, 300) << true;
+        QTest::newRow("shrunk") << QRect(100, 100, 160, 120) << true;
+    }
+    void displayChanges() {
+        QFETCH(QRect, changed);
+        QFETCH(bool, ends);
+        Screen screen;
+        QVERIFY(screen.start());
+        QVERIFY(screen.addMonitor("PART", QRect(100, 100, 320, 240), true));
+        FrameLog log;
+        auto stream = screen.stream(*screen.mainDisplay(), false, log, this);
+        QVERIFY(stream);
+        screen.fill(Qt::red);
+        QTRY_VERIFY(log.pictures() > 0);
+        QVERIFY(screen.removeMonitor("PART") && screen.addMonitor("PART", changed, true));
+        if (ends) {
+            QTRY_COMPARE(log.stops, 1);
+            QVERIFY(log.resized);
+            return;
+        }
+        screen.fillInWindow(changed, Qt::green);
+        QTRY_VERIFY(shows(log.lastImage, QPoint(5, 5), Qt::green));
+        QCOMPARE(log.lastImage.size(), changed.size());
+        QCOMPARE(log.stops, 0);
     }
 
     void streamEnds_data() {

@@ -183,10 +183,14 @@ void PipeWireCaptureStream::stopCapture() {
 }
 
 void PipeWireCaptureStream::endWithError(const QString& text) {
+    endWith(platformError(text));
+}
+
+void PipeWireCaptureStream::endWith(const Error& error) {
     if (m_ended) return;
     m_ended = true;
-    qCDebug(lcCapture) << "the shared screen's stream ended:" << text;
-    if (m_onStop) m_onStop(platformError(text));
+    qCDebug(lcCapture) << "the shared screen's stream ended:" << error.description;
+    if (m_onStop) m_onStop(error);
 }
 
 void PipeWireCaptureStream::onStateChanged(void* data, pw_stream_state, pw_stream_state state,
@@ -248,7 +252,7 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
             QStringLiteral("The shared screen's stream offers no usable picture format."));
     const QSize size(int(info.size.width), int(info.size.height));
     if (self->m_size.isValid() && size != self->m_size)
-        return self->endWithError(QStringLiteral("The shared screen changed size."));
+        return self->endWith(displayResized(QStringLiteral("The shared screen changed size.")));
     if (!self->m_pool) {
         self->m_size = size;
         self->m_order = *order;

@@ -48,6 +48,7 @@ private:
     void deliver(FramePool::Lease lease, std::chrono::nanoseconds time);
     // Loop thread; reports once.
     void endWithError(const QString& text);
+    void endWith(const Error& error);
 
     std::unique_ptr<ScreenCastSession> m_session;
     int m_fd;

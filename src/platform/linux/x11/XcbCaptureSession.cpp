@@ -202,11 +202,13 @@ Status XcbCaptureSession::followDisplay(MediaTime now) {
         return gone();
     }
     if (*rect == m_rect) return Ok{};
-    // A new mode or position: frames follow the display at its new size.
-    qCDebug(lcCapture) << "display" << m_display.name << "moved from" << m_rect << "to" << *rect;
-    if (rect->size() != m_pool->size()) {
-        if (Status pool = makePool(rect->size()); !pool) return pool;
+    if (rect->size() != m_rect.size()) {
+        // A new mode: the recording is made again at the display's new size, not scaled to the old one.
+        qCDebug(lcCapture) << "display" << m_display.name << "changed from" << m_rect << "to" << *rect;
+        return displayResized(QStringLiteral("The display \"%1\" changed size.").arg(m_display.name));
     }
+    // Moved only: frames follow the display to its new place.
+    qCDebug(lcCapture) << "display" << m_display.name << "moved from" << m_rect << "to" << *rect;
     m_rect = *rect;
     m_needsComplete = true;
     return Ok{};
