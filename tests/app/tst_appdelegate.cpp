@@ -198,6 +198,23 @@ private slots:
         QCOMPARE(rig.delegate->restartAttempts(), failedAtEnd ? 3 : 2);
     }
 
+    // While the newest seconds cannot be written, nothing claims recording: the fill reads what a save could
+    // have, the model carries the reason for the panel, and --status says so; it clears once writing works.
+    void writeErrorShows() {
+        Rig rig;
+        rig.live();
+        rig.current().writeError = platformError("Could not write the movie file: No space left on device");
+        rig.delegate->updateBufferFill();
+        QCOMPARE(rig.model.writeError(), "Could not write the movie file: No space left on device");
+        QVERIFY2(rig.delegate->statusText().contains(
+                     "\nrecording: no (Could not write the movie file: No space left on device)\n"),
+                 qPrintable(rig.delegate->statusText()));
+        rig.current().writeError.reset();
+        rig.delegate->updateBufferFill();
+        QCOMPARE(rig.model.writeError(), QString());
+        QVERIFY(rig.delegate->statusText().contains("\nrecording: yes\n"));
+    }
+
     // The display changed size: a fresh recorder at once, at the new size, and no failure counted.
     void displayResizedRebuildsAtOnce() {
         Rig rig;
