@@ -118,7 +118,10 @@ void AppDelegate::updateBufferFill() {
     if (std::abs(b - shown) >= 0.5 || ((b == 0) != (shown == 0))) m_model.setBuffered(b);
     const QString writeError = fill.writeError ? fill.writeError->description : QString();
     if (writeError != m_model.writeError()) {
-        if (!writeError.isEmpty()) qCWarning(lcApp) << "not recording:" << writeError;
+        if (!writeError.isEmpty()) {
+            qCWarning(lcApp).noquote() << "Not recording:" << writeError;
+            m_lastError = writeError;
+        }
         m_model.setWriteError(writeError);
     }
 }
@@ -146,9 +149,8 @@ void AppDelegate::startRecording(bool showWelcome) {
         if (d.m_recorder != started) return; // replaced while starting
         d.m_starting = false;
         if (!status) {
-            qCWarning(lcApp) << "recording did not start:" << status.error().description;
             d.m_model.setRecording(false);
-            d.m_model.setPhase(Phase::failed(d.failureText(status.error())));
+            d.showFailure(status.error());
             d.m_shell.peek(8);
             return;
         }
@@ -180,14 +182,14 @@ void AppDelegate::recordingStopped(const Error& error) {
         startRecording(false);
         return;
     }
-    qCWarning(lcApp) << "recording stopped:" << error.description << "after" << m_restartAttempts
-                     << "restarts";
     m_model.setRecording(false);
     if (m_restartAttempts >= maxRestarts) {
-        m_model.setPhase(Phase::failed(failureText(error)));
+        showFailure(error);
         return;
     }
     ++m_restartAttempts;
+    qCWarning(lcApp).noquote() << "Recording stopped:" << error.description << "- starting again in"
+                               << restartDelay << "s";
     m_restart = m_scheduler.after(restartDelay, weakly(this, [](AppDelegate& d) {
                                       if (d.paused()) return;
                                       d.replaceRecorder();
@@ -272,6 +274,7 @@ QString AppDelegate::saveRefusal() const {
 
 void AppDelegate::saveReplay(SaveReply reply) {
     if (const QString refusal = saveRefusal(); !refusal.isEmpty()) {
+        qCWarning(lcApp).noquote() << "No save:" << refusal;
         if (m_model.phase().kind() != Phase::Kind::Working) m_shell.peek(5);
         if (reply) reply(platformError(refusal));
         return;
@@ -298,10 +301,7 @@ void AppDelegate::saveFinished(const Result<QString>& result) {
     for (SaveReply& reply : std::exchange(m_saveReplies, {}))
         if (reply) reply(result);
     if (!result) {
-        qCWarning(lcApp) << "save failed:" << result.error().description;
-        m_model.setPhase(Phase::notice(result.error().localizedDescription()));
-        m_shell.peek(4);
-        returnToLive(5);
+        showNotice(result.error().localizedDescription(), QString(), Peek::Yes);
         return;
     }
     const QString clip = result.value();
@@ -340,13 +340,35 @@ void AppDelegate::returnToLive(double seconds) {
                                      }));
 }
 
+void AppDelegate::showNotice(const QString& text, const QString& cause, Peek peek) {
+    const QString said = cause.isEmpty() ? text : text + QStringLiteral(": ") + cause;
+    qCWarning(lcApp).noquote() << said;
+    m_lastError = said;
+    cancelBackToLive();
+    m_model.setPhase(Phase::notice(text));
+    if (peek == Peek::Yes) m_shell.peek(4);
+    returnToLive(5);
+}
+
+void AppDelegate::showFailure(const Error& error) {
+    const QString text = failureText(error);
+    const QString said =
+        text == error.description ? text : text + QStringLiteral(" (") + error.description + ')';
+    qCWarning(lcApp).noquote() << said;
+    m_lastError = said;
+    m_model.setPhase(Phase::failed(text));
+}
+
+AppDelegate::Opened AppDelegate::noticeUnless(const QString& text) {
+    return weakly(this, [text](AppDelegate& d, const Status& opened) {
+        if (!opened) d.showNotice(text, opened.error().description, Peek::Yes);
+    });
+}
+
 bool AppDelegate::lastClipIsThere() {
     if (QFileInfo::exists(m_model.lastClip().toLocalFile())) return true;
     // Moved or deleted since the save: say so rather than hand out a reference to nothing.
-    cancelBackToLive();
-    m_model.setPhase(Phase::notice(QStringLiteral("Replay was moved or deleted")));
-    m_shell.peek(4);
-    returnToLive(5);
+    showNotice(QStringLiteral("Replay was moved or deleted"), m_model.lastClip().toLocalFile(), Peek::Yes);
     return false;
 }
 
@@ -362,7 +384,8 @@ void AppDelegate::copyClip() {
 
 void AppDelegate::openClip() {
     const QUrl clip = m_model.lastClip();
-    if (!clip.isEmpty() && lastClipIsThere()) m_shell.openFile(clip.toLocalFile());
+    if (!clip.isEmpty() && lastClipIsThere())
+        m_shell.openFile(clip.toLocalFile(), noticeUnless(QStringLiteral("Couldn't open the replay")));
 }
 
 void AppDelegate::revealClip() {
@@ -370,11 +393,11 @@ void AppDelegate::revealClip() {
     if (clip.isEmpty())
         openFolder();
     else
-        m_shell.reveal(clip.toLocalFile());
+        m_shell.reveal(clip.toLocalFile(), noticeUnless(QStringLiteral("Couldn't open the folder")));
 }
 
 void AppDelegate::openFolder() {
-    m_shell.openFolder(Settings::folder());
+    m_shell.openFolder(Settings::folder(), noticeUnless(QStringLiteral("Couldn't open the folder")));
 }
 
 void AppDelegate::openScreenRecordingSettings() {
@@ -393,9 +416,8 @@ void AppDelegate::sendToClaude() {
                             d.m_shell.peek(6);
                             d.returnToLive(12);
                         } else {
-                            qCWarning(lcApp) << "handoff failed:" << status.error().description;
-                            d.m_model.setPhase(Phase::notice(QStringLiteral("Couldn't extract frames")));
-                            d.returnToLive(5);
+                            d.showNotice(QStringLiteral("Couldn't extract frames"),
+                                         status.error().description, Peek::No);
                         }
                     }));
 }
@@ -410,6 +432,7 @@ std::vector<StatusMenu::Entry> AppDelegate::menuEntries() const {
         .saveLength = m_model.saveLength(),
         .paused = paused(),
         .recentClips = Settings::recentClips(5),
+        .hotKeyBound = m_model.hotKeyBound(),
     });
 }
 
@@ -423,7 +446,7 @@ void AppDelegate::menuChose(const StatusMenu::Entry& entry) {
         togglePause();
         break;
     case Command::OpenRecent:
-        m_shell.openFile(entry.clip);
+        m_shell.openFile(entry.clip, noticeUnless(QStringLiteral("Couldn't open the replay")));
         break;
     case Command::OpenFolder:
         openFolder();
@@ -446,8 +469,9 @@ QString AppDelegate::statusText() const {
         recording = QStringLiteral("no (%1)").arg(m_model.writeError());
     return QStringLiteral(
                "phase: %1\nrecording: %2\nbuffered seconds: %3\nbuffer limit: %4\nsave length: %5\n"
-               "last clip: %6\n")
+               "last clip: %6\nlast error: %7\n")
         .arg(phaseName(m_model.phase()), recording, formatSeconds(m_model.buffered()),
              formatSeconds(m_model.bufferLimit()), formatSeconds(m_model.saveLength()),
-             clip.isEmpty() ? QStringLiteral("none") : clip.toLocalFile());
+             clip.isEmpty() ? QStringLiteral("none") : clip.toLocalFile(),
+             m_lastError.isEmpty() ? QStringLiteral("none") : m_lastError);
 }

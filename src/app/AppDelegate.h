@@ -92,6 +92,14 @@ public:
 private:
     Config currentConfig() const;
     QString failureText(const Error& error) const;
+    enum class Peek { No, Yes };
+    // A notice the panel shows for 5 s while recording goes on; stderr gets it too, with its cause.
+    void showNotice(const QString& text, const QString& cause, Peek peek);
+    // Recording cannot run: the panel says why, and so does stderr.
+    void showFailure(const Error& error);
+    // For opening files: a notice with `text` when nothing could open it.
+    using Opened = std::function<void(const Status&)>;
+    Opened noticeUnless(const QString& text);
     void saveFinished(const Result<QString>& result);
     // Why a save cannot start now; empty when it can.
     QString saveRefusal() const;
@@ -109,6 +117,7 @@ private:
     std::unique_ptr<Scheduler::Pending> m_backToLive;
     std::unique_ptr<Scheduler::Pending> m_restart;
     std::vector<SaveReply> m_saveReplies; // of the save in progress
+    QString m_lastError;                  // the last failure shown or said, for --status
     bool m_starting = false;              // the current recorder's start has not answered yet
     int m_restartAttempts = 0;
     bool m_userPaused = false;

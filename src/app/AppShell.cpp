@@ -3,22 +3,22 @@
 #include "clips/AgentHandoff.h"
 #include "clips/Thumbnailer.h"
 #include "notch/NotchController.h"
+#include "platform/FileOpener.h"
 #include "platform/MediaAssets.h"
 #include "platform/Pasteboard.h"
 #include "platform/ScreenCapture.h"
 #include "platform/SoundPlayer.h"
-#include "platform/Workspace.h"
 #include "settings/SettingsWindow.h"
 
 #include <QCoreApplication>
 
 AppShell::AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
-                   std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<Workspace> workspace,
+                   std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<FileOpener> opener,
                    std::unique_ptr<SoundPlayer> sound)
     : m_capture(std::move(capture))
     , m_assets(std::move(assets))
     , m_pasteboard(std::move(pasteboard))
-    , m_workspace(std::move(workspace))
+    , m_opener(std::move(opener))
     , m_sound(std::move(sound)) {}
 
 AppShell::~AppShell() = default;
@@ -47,16 +47,16 @@ void AppShell::copyFile(const QString& path) {
     m_pasteboard->setFile(path);
 }
 
-void AppShell::openFile(const QString& path) {
-    m_workspace->openFile(path);
+void AppShell::openFile(const QString& path, Opened done) {
+    m_opener->openFile(path, std::move(done));
 }
 
-void AppShell::reveal(const QString& path) {
-    m_workspace->reveal(path);
+void AppShell::reveal(const QString& path, Opened done) {
+    m_opener->reveal(path, std::move(done));
 }
 
-void AppShell::openFolder(const QString& path) {
-    m_workspace->openFolder(path);
+void AppShell::openFolder(const QString& path, Opened done) {
+    m_opener->openFolder(path, std::move(done));
 }
 
 void AppShell::showSettings(std::function<void()> openFolder) {

@@ -12,14 +12,14 @@ class Pasteboard;
 class ScreenCapture;
 class SettingsWindow;
 class SoundPlayer;
-class Workspace;
+class FileOpener;
 
 // The desktop around the controller on Linux: the notch panel (none when headless), the clipboard, the
 // file manager, the theme's sounds and the clip tools on the thread pool.
 class AppShell final : public DesktopShell {
 public:
     AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
-             std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<Workspace> workspace,
+             std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<FileOpener> opener,
              std::unique_ptr<SoundPlayer> sound);
     ~AppShell() override;
 
@@ -31,9 +31,9 @@ public:
     void reposition() override;
     bool captureAllowed() override;
     void copyFile(const QString& path) override;
-    void openFile(const QString& path) override;
-    void reveal(const QString& path) override;
-    void openFolder(const QString& path) override;
+    void openFile(const QString& path, Opened done) override;
+    void reveal(const QString& path, Opened done) override;
+    void openFolder(const QString& path, Opened done) override;
     void showSettings(std::function<void()> openFolder) override;
     bool openPrivacySettings() override;
     void playSaveSound() override;
@@ -44,7 +44,7 @@ private:
     std::shared_ptr<ScreenCapture> m_capture;
     std::shared_ptr<MediaAssets> m_assets;
     std::unique_ptr<Pasteboard> m_pasteboard;
-    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<FileOpener> m_opener;
     std::unique_ptr<SoundPlayer> m_sound;
     QPointer<NotchController> m_notch;
     SettingsWindow* m_settingsWindow = nullptr;

@@ -22,9 +22,11 @@ public:
     virtual bool captureAllowed() = 0;
 
     virtual void copyFile(const QString& path) = 0;
-    virtual void openFile(const QString& path) = 0;
-    virtual void reveal(const QString& path) = 0;
-    virtual void openFolder(const QString& path) = 0;
+    // Each answers once: Ok when something took the file, else why nothing could.
+    using Opened = std::function<void(const Status&)>;
+    virtual void openFile(const QString& path, Opened done) = 0;
+    virtual void reveal(const QString& path, Opened done) = 0;
+    virtual void openFolder(const QString& path, Opened done) = 0;
     // The settings window, created on first use; `openFolder` backs its folder button.
     virtual void showSettings(std::function<void()> openFolder) = 0;
     // False where there is nothing to grant: the controller then tries to record again.

@@ -17,9 +17,9 @@ public:
     void reposition() override {}
     bool captureAllowed() override { return m_capture->captureAllowed(); }
     void copyFile(const QString&) override {}
-    void openFile(const QString&) override {}
-    void reveal(const QString&) override {}
-    void openFolder(const QString&) override {}
+    void openFile(const QString&, Opened done) override { done(noDesktop()); }
+    void reveal(const QString&, Opened done) override { done(noDesktop()); }
+    void openFolder(const QString&, Opened done) override { done(noDesktop()); }
     void showSettings(std::function<void()>) override {}
     bool openPrivacySettings() override { return false; }
     void playSaveSound() override {}
@@ -31,5 +31,7 @@ public:
     }
 
 private:
+    static Error noDesktop() { return platformError(QStringLiteral("No desktop to open it on.")); }
+
     std::shared_ptr<ScreenCapture> m_capture;
 };

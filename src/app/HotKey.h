@@ -16,9 +16,11 @@ class HotKey {
 public:
     using Action = std::function<void()>;
 
-    // `platform` is the session's backend, from createGlobalShortcut().
+    // `platform` is the session's backend, from createGlobalShortcut(). `unavailable` is told, once, when
+    // the shortcut cannot work: at once, or later where the desktop binds it in the background. A warning
+    // says why and how to bind `ferrovane --save` instead.
     HotKey(Qt::Key keyCode, Qt::KeyboardModifiers modifiers, Action action,
-           std::unique_ptr<GlobalShortcut> platform);
+           std::unique_ptr<GlobalShortcut> platform, std::function<void()> unavailable = {});
     ~HotKey();
     HotKey(const HotKey&) = delete;
     HotKey& operator=(const HotKey&) = delete;

@@ -10,8 +10,11 @@ namespace StatusMenu {
 std::vector<Entry> entries(const State& state) {
     const long seconds = long(std::trunc(std::min(state.bufferSeconds, state.saveLength)));
     std::vector<Entry> menu{
-        // The hot key is part of the title: it works everywhere, not only while the menu is open.
-        Entry::item(QStringLiteral("Save Last %1 Seconds   Ctrl+Alt+R").arg(seconds), Command::Save),
+        // The hot key is part of the title: it works everywhere, not only while the menu is open. Where the
+        // desktop has not bound it, it is not named.
+        Entry::item(QStringLiteral("Save Last %1 Seconds").arg(seconds) +
+                        (state.hotKeyBound ? QStringLiteral("   Ctrl+Alt+R") : QString()),
+                    Command::Save),
         Entry::item(state.paused ? QStringLiteral("Resume Replay") : QStringLiteral("Pause and Clear Buffer"),
                     Command::TogglePause),
         Entry::separator(),

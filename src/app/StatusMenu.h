@@ -14,6 +14,7 @@ struct State {
     double saveLength = 0;
     bool paused = false;     // by the user or by the screen lock
     QStringList recentClips; // newest first
+    bool hotKeyBound = true; // Ctrl+Alt+R works on this desktop
 };
 
 enum class Command { None, Save, TogglePause, OpenRecent, OpenFolder, Settings, Quit };

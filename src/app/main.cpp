@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/AppShell.h"
+#include "app/CommandLine.h"
 #include "app/ControlCommand.h"
 #include "app/HeadlessShell.h"
 #include "app/HotKey.h"
@@ -11,6 +12,7 @@
 #include "notch/ReplayModel.h"
 #include "platform/Appearance.h"
 #include "platform/ControlChannel.h"
+#include "platform/FileOpener.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/Logging.h"
 #include "platform/LoginItem.h"
@@ -18,7 +20,6 @@
 #include "platform/PlatformFactory.h"
 #include "platform/ScreenLockMonitor.h"
 #include "platform/SoundPlayer.h"
-#include "platform/Workspace.h"
 #include "recorder/PartialClip.h"
 #include "recorder/ReplayRecorder.h"
 #include "settings/Settings.h"
@@ -62,13 +63,10 @@ std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller, AppDelegate
     return watcher;
 }
 
-// A signalled save's outcome: the clip's path on stdout, or why there is none on stderr.
+// A signalled save's clip goes to stdout; why there is none, the controller says on stderr.
 AppDelegate::SaveReply printSaveOutcome() {
     return [](const Result<QString>& result) {
-        if (result)
-            printLine(stdout, result.value());
-        else
-            printLine(stderr, result.error().localizedDescription());
+        if (result) printLine(stdout, result.value());
     };
 }
 
@@ -106,7 +104,7 @@ void printStatistics(ReplayRecorder& recorder) {
 // The application without panel, hot key or control channel: signals drive it, each saved clip's path
 // goes to stdout, each failure's text to stderr. Recording that cannot go on (after the usual restarts)
 // ends the process with status 1.
-int runHeadless(int argc, char** argv) {
+int runHeadless(int argc, char** argv, bool stats) {
     QCoreApplication app(argc, argv);
     std::unique_ptr<PreferencesStore> store = createPreferencesStore();
     Settings::useStore(store.get());
@@ -124,8 +122,7 @@ int runHeadless(int argc, char** argv) {
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
         // Once quitting, a start cut short by the quit is no failure.
         if (quitting || phase.kind() != Phase::Kind::Failed) return;
-        printLine(stderr, phase.text());
-        recordingFailed = true;
+        recordingFailed = true; // the controller said why on stderr
         QCoreApplication::quit();
     });
     followSettings(*store, controller);
@@ -141,8 +138,7 @@ int runHeadless(int argc, char** argv) {
     controller.launch();
     app.exec();
     quitting = true;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--stats")))
-        printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
+    if (stats) printStatistics(static_cast<RecorderRecording&>(controller.recorder()).replayRecorder());
     controller.terminate();
     return recordingFailed || lastSaveFailed ? 1 : 0;
 }
@@ -217,7 +213,7 @@ int runDesktop(int argc, char** argv) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    AppShell shell(platform.capture, platform.assets, createPasteboard(), createWorkspace(),
+    AppShell shell(platform.capture, platform.assets, createPasteboard(), createFileOpener(),
                    createSoundPlayer());
     AppDelegate controller(model, recorders(platform), shell, scheduler);
     delegate = &controller;
@@ -236,7 +232,11 @@ int runDesktop(int argc, char** argv) {
             QMetaObject::invokeMethod(
                 &controller, [&controller] { controller.saveReplay(); }, Qt::QueuedConnection);
         },
-        createGlobalShortcut());
+        createGlobalShortcut(),
+        [&model, &settingsWindow] {
+            model.setHotKeyBound(false);
+            settingsWindow.setShortcutBound(false);
+        });
 
     watchScreens(app, controller);
     followSettings(*store, controller);
@@ -253,16 +253,10 @@ int runDesktop(int argc, char** argv) {
     return 0;
 }
 
-void printUsage() {
-    std::fputs("Usage: ferrovane [--save | --toggle-pause | --status | --quit | --locked | --unlocked |\n"
-               "                 --headless [--stats]]\n"
-               "  Without options, starts Ferrovane: the panel at the top of the screen, Ctrl+Alt+R saves.\n"
-               "  --save, --toggle-pause, --status and --quit act on the running instance; --locked and\n"
-               "  --unlocked tell it the screen locked or unlocked (for lockers that tell nobody else).\n"
-               "  --headless records the main display into a rolling buffer until SIGINT or SIGTERM;\n"
-               "  SIGUSR1 saves the last seconds into ~/Movies/Ferrovane and prints the clip's path.\n"
-               "  --stats prints frame and segment counters on stderr when it stops.\n",
-               stdout);
+// The panel needs a window system; Qt would abort with a core dump without one.
+bool graphicalSession() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
 }
 
 } // namespace
@@ -277,14 +271,32 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        printUsage();
+    const CommandLine::Parsed parsed = CommandLine::parse(arguments);
+    switch (parsed.mode) {
+    case CommandLine::Mode::Refused:
+        printLine(
+            stderr,
+            QStringLiteral("ferrovane: %1\nTry 'ferrovane --help' for more information.").arg(parsed.error));
+        return 2;
+    case CommandLine::Mode::Help:
+        std::fputs(CommandLine::usage().toLocal8Bit().constData(), stdout);
         return 0;
-    }
-    if (const std::optional<ControlCommand> command = controlCommandIn(arguments)) {
+    case CommandLine::Mode::Version:
+        printLine(stdout, CommandLine::version());
+        return 0;
+    case CommandLine::Mode::Control: {
         QCoreApplication app(argc, argv); // no display needed to talk to the running instance
-        return runControlCommand(*command, *createControlChannel());
+        return runControlCommand(*parsed.command, *createControlChannel());
     }
-    if (arguments.contains(QStringLiteral("--headless"))) return runHeadless(argc, argv);
+    case CommandLine::Mode::Headless:
+        return runHeadless(argc, argv, parsed.stats);
+    case CommandLine::Mode::Desktop:
+        break;
+    }
+    if (!graphicalSession()) {
+        printLine(stderr, QStringLiteral(
+                              "Ferrovane needs a graphical session: no X11 or Wayland display was found."));
+        return 1;
+    }
     return runDesktop(argc, argv);
 }

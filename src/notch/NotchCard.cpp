@@ -21,6 +21,8 @@ constexpr int rowSpacing = 12;
 constexpr int leadingSpacing = 12;
 constexpr int textSpacing = 3;
 constexpr int controlSpacing = 6;
+// As tall as a title and a two-line subtitle, whose place a long title takes.
+constexpr int wrappedTitleLines = 3;
 
 // Runs a callback of the record; one the controller left empty does nothing.
 std::function<void()> call(const std::function<void()>& callback) {
@@ -146,8 +148,8 @@ void NotchCard::refresh() {
     case Phase::Kind::Saved:
         setVisual(Visual::Thumb);
         m_title->setText(QStringLiteral("Replay saved"));
-        m_subtitle->setText(formatDuration(m_model.lastDuration()) +
-                            QStringLiteral(" saved to Movies › Ferrovane"));
+        m_subtitle->setText(formatDuration(m_model.lastDuration()) + QStringLiteral(" saved to ") +
+                            Settings::folderAsPlace());
         setControls(clip);
         break;
     case Phase::Kind::Copied:
@@ -206,7 +208,8 @@ void NotchCard::refresh() {
         break;
     }
     m_thumb->set(m_model.lastThumbnail(), m_model.lastDuration());
-    m_showsKeyCap = phase == Phase::live();
+    // A key that does nothing on this desktop is not offered.
+    m_showsKeyCap = phase == Phase::live() && m_model.hotKeyBound();
     m_keyCap->setVisible(m_showsKeyCap);
     m_chips->setOptions(m_model.saveOptions());
     m_chips->setSelection(m_model.saveLength());
@@ -226,11 +229,16 @@ void NotchCard::layoutContent() {
     // Spacing falls between every pair of neighbours, the flexible space included.
     const double textRoom = std::max(0, width - visual.width() - 2 * leadingSpacing -
                                             (m_showsKeyCap ? leadingSpacing + key.width() : 0));
+    // A title too long for its line (a save's failure with its reason) wraps into the subtitle's place: the
+    // reason is read whole, and "Still recording" can wait.
+    const bool titleWraps = m_title->idealWidth() > textRoom;
+    m_title->setMaxLines(titleWraps ? wrappedTitleLines : 1);
+    m_subtitle->setVisible(!titleWraps);
     const double titleWidth = std::min(m_title->idealWidth(), textRoom);
     const double titleHeight = m_title->heightForWidth(textRoom);
-    const double subtitleWidth = std::min(m_subtitle->idealWidth(), textRoom);
-    const double subtitleHeight = m_subtitle->heightForWidth(textRoom);
-    const double columnHeight = titleHeight + textSpacing + subtitleHeight;
+    const double subtitleWidth = titleWraps ? 0 : std::min(m_subtitle->idealWidth(), textRoom);
+    const double subtitleHeight = titleWraps ? 0 : m_subtitle->heightForWidth(textRoom);
+    const double columnHeight = titleHeight + (titleWraps ? 0 : textSpacing + subtitleHeight);
     const double rowHeight = std::max({double(visual.height()), columnHeight, double(key.height())});
 
     if (m_visual) m_visual->move(0, int(std::lround((rowHeight - visual.height()) / 2)));

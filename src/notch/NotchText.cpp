@@ -22,6 +22,12 @@ void NotchText::setText(const QString& text) {
     update();
 }
 
+void NotchText::setMaxLines(int lines) {
+    if (lines == m_maxLines) return;
+    m_maxLines = lines;
+    update();
+}
+
 double NotchText::idealWidth() const {
     return std::ceil(QFontMetricsF(m_font).horizontalAdvance(m_text));
 }

@@ -14,6 +14,7 @@ public:
     QString text() const { return m_text; }
     void setText(const QString& text);
     int maxLines() const { return m_maxLines; }
+    void setMaxLines(int lines);
 
     // The width the text wants on one line, and its height when wrapped to `width`.
     double idealWidth() const;

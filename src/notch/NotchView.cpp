@@ -116,6 +116,7 @@ NotchView::NotchView(ReplayModel& model, const NotchActions& actions, QWidget* p
     connect(&model, &ReplayModel::lastThumbnailChanged, this, &NotchView::refresh);
     connect(&model, &ReplayModel::lastDurationChanged, this, &NotchView::refresh);
     connect(&model, &ReplayModel::writeErrorChanged, this, &NotchView::refresh);
+    connect(&model, &ReplayModel::hotKeyBoundChanged, this, &NotchView::refresh);
 
     m_openness = model.expanded() ? 1 : 0;
     m_card->setVisible(model.expanded());

@@ -108,6 +108,13 @@ void ReplayModel::setLastDuration(double seconds) {
     emit lastDurationChanged(m_lastDuration);
 }
 
+void ReplayModel::setHotKeyBound(bool bound) {
+    assertMainThread();
+    if (m_hotKeyBound == bound) return;
+    m_hotKeyBound = bound;
+    emit hotKeyBoundChanged(m_hotKeyBound);
+}
+
 void ReplayModel::setWriteError(const QString& text) {
     assertMainThread();
     if (m_writeError == text) return;

@@ -48,6 +48,9 @@ public:
     void setLastThumbnail(const QImage& image);
     double lastDuration() const { return m_lastDuration; }
     void setLastDuration(double seconds);
+    // Whether Ctrl+Alt+R works on this desktop; the panel shows the key only then.
+    bool hotKeyBound() const { return m_hotKeyBound; }
+    void setHotKeyBound(bool bound);
     // Why the newest seconds cannot be written to the buffer; empty while they can.
     const QString& writeError() const { return m_writeError; }
     void setWriteError(const QString& text);
@@ -69,6 +72,7 @@ signals:
     void lastThumbnailChanged(const QImage& image);
     void lastDurationChanged(double seconds);
     void writeErrorChanged(const QString& text);
+    void hotKeyBoundChanged(bool bound);
 
 private:
     void assertMainThread() const;
@@ -85,5 +89,6 @@ private:
     QImage m_lastThumbnail;
     double m_lastDuration = 0;
     QString m_writeError;
+    bool m_hotKeyBound = true;
     bool m_recording = false;
 };

@@ -19,4 +19,7 @@ public:
     // Call at most once. Fails, holding nothing, when another program has the combination, no key of the
     // keyboard types the key, or the session offers no way to watch the keyboard.
     virtual Status registerShortcut(QKeyCombination combination, Handler pressed) = 0;
+    // Told, once, when a registration that was accepted fails later on (the desktop would not bind it).
+    // Set it before registering.
+    virtual void setOnLost(std::function<void(const Error&)> lost) { Q_UNUSED(lost); }
 };

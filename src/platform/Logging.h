@@ -2,8 +2,9 @@
 
 #include <QLoggingCategory>
 
-// One category per subsystem, all silent by default: QT_LOGGING_RULES="ferrovane.*=true" turns on every
-// diagnostic, "ferrovane.export=true" just one. Failures log at warning level with their context.
+// One category per subsystem. Warnings are what the user must know or act on (a failed save, no hot key,
+// recording stopped) and print by default, on stderr as "ferrovane: …"; debug and info diagnostics are
+// opt-in: QT_LOGGING_RULES="ferrovane.*=true" turns on every one, "ferrovane.export=true" one subsystem's.
 Q_DECLARE_LOGGING_CATEGORY(lcCapture)  // ferrovane.capture: screen capture backends
 Q_DECLARE_LOGGING_CATEGORY(lcEncoder)  // ferrovane.encoder: segment writers and the H.264 encoder
 Q_DECLARE_LOGGING_CATEGORY(lcExport)   // ferrovane.export: joining segments into clips, reading clips
@@ -14,6 +15,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)      // ferrovane.app: start-up, lifecycle, si
 
 namespace Logging {
 // Keeps Qt's own warnings (a settings file that cannot be watched, say) off the terminal unless the user
-// asks for them through QT_LOGGING_RULES, which still wins. Call before the application object exists.
+// asks for them through QT_LOGGING_RULES, which still wins, and sets how messages read. Call before the
+// application object exists.
 void quietByDefault();
 } // namespace Logging

@@ -29,11 +29,11 @@ std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor();
 // commands to it. Call once the QCoreApplication exists.
 std::unique_ptr<ControlChannel> createControlChannel();
 
-class Workspace;
+class FileOpener;
 class SoundPlayer;
 
 // Default applications and the file manager. Call once the QGuiApplication exists.
-std::unique_ptr<Workspace> createWorkspace();
+std::unique_ptr<FileOpener> createFileOpener();
 // The desktop's event sounds.
 std::unique_ptr<SoundPlayer> createSoundPlayer();
 

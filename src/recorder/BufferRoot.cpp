@@ -36,8 +36,9 @@ Status makeFolder(const QString& path) {
     const QByteArray encoded = QFile::encodeName(path);
     if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) {
         const int code = errno;
-        return platformError(QStringLiteral("Could not create the folder %1: %2")
-                                 .arg(path, QString::fromLocal8Bit(strerror(code))),
+        qCDebug(lcRecorder) << "cannot make" << path << ":" << strerror(code);
+        return platformError(QStringLiteral("Could not create the buffer folder: %1")
+                                 .arg(QString::fromLocal8Bit(strerror(code))),
                              code);
     }
     switch (inspect(path)) {
@@ -45,7 +46,7 @@ Status makeFolder(const QString& path) {
         chmod(encoded.constData(), 0700);
         return Ok{};
     case State::Missing:
-        return platformError(QStringLiteral("The folder %1 vanished as it was made.").arg(path), ENOENT);
+        return platformError(QStringLiteral("The buffer folder vanished as it was made."), ENOENT);
     case State::Unsafe:
         break;
     }

@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "recorder/PartialClip.h"
 #include "recorder/ReplayError.h"
+#include "recorder/ShownPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,7 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
         Result<AssetInfo> info = assets.loadAsset(segment.url);
         // A segment deleted or damaged behind the recorder's back leaves a gap, not a lost save.
         if (!info) {
-            qCWarning(lcExport) << "skipping" << segment.url << ":" << info.error().description;
+            qCInfo(lcExport) << "skipping" << segment.url << ":" << info.error().description;
             unreadable = info.error();
             continue;
         }
@@ -68,7 +69,7 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
     Status done = copied ? copied : exportFailure(copied.error());
     if (!copied && cannotWrite(copied.error())) {
         // Encoding again would write as much and meet the same end; say so at once.
-        qCWarning(lcExport) << "export failed:" << copied.error().description;
+        qCDebug(lcExport) << "export failed:" << copied.error().description;
         return done.error();
     }
     if (!done) {
@@ -78,7 +79,7 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
         done = run(assets, composition.value(), ExportPreset::HighestQuality, clip.path());
     }
     if (!done) {
-        qCWarning(lcExport) << "export failed:" << done.error().description;
+        qCDebug(lcExport) << "export failed:" << done.error().description;
         return done.error();
     }
     Result<QString> published = clip.publish();
@@ -117,7 +118,7 @@ Status makeFolder(const QString& folder) {
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), code);
     if (!code) return Ok{};
     return platformError(QStringLiteral("could not create the folder %1 (%2)")
-                             .arg(QDir::cleanPath(folder), QString::fromLocal8Bit(code.message().c_str())),
+                             .arg(shownPath(folder), QString::fromLocal8Bit(code.message().c_str())),
                          code.value());
 }
 

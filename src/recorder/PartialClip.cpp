@@ -1,9 +1,11 @@
 #include "recorder/PartialClip.h"
 
 #include "platform/Logging.h"
+#include "recorder/ShownPath.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -44,15 +46,14 @@ Result<std::unique_ptr<PartialClip>> PartialClip::create(const QString& folder, 
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) {
             const int code = errno;
-            return platformError(QStringLiteral("could not create a file in %1 (%2)")
-                                     .arg(QDir::cleanPath(folder), reason(code)),
-                                 code);
+            return platformError(
+                QStringLiteral("could not create a file in %1 (%2)").arg(shownPath(folder), reason(code)),
+                code);
         }
         flock(fd, LOCK_EX); // a fresh file: nobody else can hold it yet
         return std::unique_ptr<PartialClip>(new PartialClip(folder, stamp, path, fd));
     }
-    return platformError(
-        QStringLiteral("could not find a free file name in %1").arg(QDir::cleanPath(folder)));
+    return platformError(QStringLiteral("could not find a free file name in %1").arg(shownPath(folder)));
 }
 
 PartialClip::~PartialClip() {
@@ -61,14 +62,14 @@ PartialClip::~PartialClip() {
 }
 
 void PartialClip::truncate() {
-    if (ftruncate(m_fd, 0) != 0) qCWarning(lcExport) << "cannot empty" << m_path << reason(errno);
+    if (ftruncate(m_fd, 0) != 0) qCDebug(lcExport) << "cannot empty" << m_path << reason(errno);
 }
 
 Result<QString> PartialClip::publish() {
     // The data must be on disk before the name says the clip is complete.
     if (fsync(m_fd) != 0) {
         const int code = errno;
-        return platformError(QStringLiteral("could not write %1 (%2)").arg(m_path, reason(code)), code);
+        return platformError(QStringLiteral("could not write the clip (%1)").arg(reason(code)), code);
     }
     const QByteArray from = QFile::encodeName(m_path);
     const QString base = QDir(m_folder).filePath(QStringLiteral("replay-") + m_stamp);
@@ -78,8 +79,7 @@ Result<QString> PartialClip::publish() {
         const int code = renameNoReplace(from, QFile::encodeName(target));
         if (code == EEXIST) continue;
         if (code != 0)
-            return platformError(QStringLiteral("could not name the clip %1 (%2)").arg(target, reason(code)),
-                                 code);
+            return platformError(QStringLiteral("could not name the clip (%1)").arg(reason(code)), code);
         m_published = true;
         // And the new name before anyone is told of it.
         if (const int dir =
@@ -90,8 +90,7 @@ Result<QString> PartialClip::publish() {
         }
         return target;
     }
-    return platformError(
-        QStringLiteral("could not find a free clip name in %1").arg(QDir::cleanPath(m_folder)));
+    return platformError(QStringLiteral("could not find a free clip name in %1").arg(shownPath(m_folder)));
 }
 
 void PartialClip::removeLeftovers(const QString& folder) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <unistd.h>
 
@@ -32,6 +33,13 @@ QThreadPool& exportPool() {
         return created;
     }();
     return *pool;
+}
+
+// What went wrong, in the system's words where it has them: "No space left on device" rather than the
+// writer's sentence about a segment file nobody knows of.
+QString reasonOf(const Error& error) {
+    if (error.code > 0 && error.code < 4096) return QString::fromLocal8Bit(strerror(error.code));
+    return error.description;
 }
 
 Error stoppedBeforeStart() {
@@ -80,7 +88,7 @@ void ReplayRecorder::start(StartCompletion done) {
         if (m_stopped) return finishStart(stoppedBeforeStart());
         Result<std::unique_ptr<WorkFolder>> folder = WorkFolder::create(m_workDir);
         if (!folder) {
-            qCWarning(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
+            qCDebug(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
             return finishStart(folder.error());
         }
         m_workFolder = folder.take();
@@ -257,7 +265,7 @@ void ReplayRecorder::segmentFinished(const Status& status, const QString& url, M
 void ReplayRecorder::noteBufferError(const Error& error) {
     m_queue->assertCurrent();
     if (!m_bufferError || m_bufferError->description != error.description)
-        qCWarning(lcRecorder) << "segment not written:" << error.description;
+        qCDebug(lcRecorder) << "segment not written:" << error.description;
     m_bufferError = error;
 }
 
@@ -292,8 +300,8 @@ void ReplayRecorder::pruneForSpace(MediaTime now) {
     }
     if (dropped == 0) return;
     m_segments.erase(m_segments.begin(), m_segments.begin() + dropped);
-    qCWarning(lcRecorder) << "low on space: dropped" << dropped << "old segments; the buffer now holds"
-                          << (now - m_segments.front().start).seconds() << "s";
+    qCInfo(lcRecorder) << "low on space: dropped" << dropped << "old segments; the buffer now holds"
+                       << (now - m_segments.front().start).seconds() << "s";
 }
 
 void ReplayRecorder::runWhenIdle(std::function<void()> action) {
@@ -324,7 +332,9 @@ ReplayRecorder::Fill ReplayRecorder::fill() {
         // While the newest seconds cannot be written, a save has nothing to offer: older seconds are not
         // the last ones.
         if (m_bufferError) {
-            result.writeError = m_bufferError;
+            result.writeError =
+                platformError(QStringLiteral("The buffer cannot be written: ") + reasonOf(*m_bufferError),
+                              m_bufferError->code);
             return;
         }
         MediaTime reference;
@@ -397,7 +407,7 @@ void ReplayRecorder::select(MediaTime now, double seconds, const QString& folder
                  [&](const Segment& segment) { return segment.end > cut; });
     // While the newest seconds cannot be written, older ones must not pass for them: say why instead. A
     // buffer that cannot be written is not an empty one either.
-    if (m_bufferError) return completion(ReplayError::exportFailed(*m_bufferError).toError());
+    if (m_bufferError) return completion(ReplayError::exportFailed(reasonOf(*m_bufferError)).toError());
     if (picked.empty()) return completion(ReplayError::nothingRecorded().toError());
     ++m_exportsInProgress;
     exportPool().start([queue = m_queue, this, assets = m_platform.assets, picked = std::move(picked), cut,

@@ -111,16 +111,17 @@ Status WorkFolder::lock() {
     }
     const int code = errno;
     release();
-    return platformError(QStringLiteral("Could not lock the buffer folder %1: %2")
-                             .arg(m_path, QString::fromLocal8Bit(strerror(code))),
-                         code);
+    qCDebug(lcRecorder) << "cannot lock" << m_path << ":" << strerror(code);
+    return platformError(
+        QStringLiteral("Could not lock the buffer folder: %1").arg(QString::fromLocal8Bit(strerror(code))),
+        code);
 }
 
 Status WorkFolder::ensure() {
     if (stillHeld()) return Ok{};
     std::lock_guard guard(heldMutex);
     if (ending) return endingError();
-    qCWarning(lcRecorder) << "buffer folder" << m_path << "vanished; recreating it";
+    qCInfo(lcRecorder) << "buffer folder" << m_path << "vanished; recreating it";
     // A link put in its place is never written through: a fresh private folder replaces it.
     BufferRoot::removeImpostor(m_path);
     return lock();

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
@@ -98,9 +99,28 @@ void setValue(const QString& key, const QVariant& value) {
     if (g_store) g_store->setValue(key, value);
 }
 
+namespace {
+
+// The desktop's videos folder (XDG_VIDEOS_DIR, localised by xdg-user-dirs; ~/Videos when unset).
+QString videosFolder() {
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return QDir::cleanPath(videos.isEmpty() ? QDir::homePath() + QStringLiteral("/Videos") : videos);
+}
+
+} // namespace
+
 QString folder() {
-    static const QString path = QDir::homePath() + QStringLiteral("/Movies/Ferrovane/");
-    return path;
+    return videosFolder() + QStringLiteral("/Ferrovane/");
+}
+
+QString folderAsPlace() {
+    return QFileInfo(videosFolder()).fileName() + QStringLiteral(" › Ferrovane");
+}
+
+QString folderAsPath() {
+    const QString path = QDir::cleanPath(folder());
+    const QString home = QDir::cleanPath(QDir::homePath());
+    return path.startsWith(home + QLatin1Char('/')) ? QStringLiteral("~") + path.mid(home.size()) : path;
 }
 
 std::vector<double> saveOptions(double buffer) {

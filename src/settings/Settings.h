@@ -51,8 +51,12 @@ void setValue(const QString& key, const QVariant& value);
 
 constexpr int handoffFrames = 6;
 
-// $HOME/Movies/Ferrovane, computed on first use, never created here.
+// "Ferrovane" in the desktop's videos folder (usually ~/Videos; where the user renamed or moved it, there),
+// never created here.
 QString folder();
+// The clips folder as the panel names it ("Videos › Ferrovane") and as a path ("~/Videos/Ferrovane").
+QString folderAsPlace();
+QString folderAsPath();
 
 std::vector<double> saveOptions(double buffer);
 

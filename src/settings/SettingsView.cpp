@@ -197,7 +197,7 @@ SettingsView::SettingsView(LoginItem& loginItem, std::function<void()> openFolde
     form->addSpacing(8);
     FormSection* clips = addSection(form, QStringLiteral("Clips"));
     const std::pair<QString, QString> values[] = {
-        {QStringLiteral("Saved to"), QStringLiteral("~/Movies/Ferrovane")},
+        {QStringLiteral("Saved to"), Settings::folderAsPath()},
         {QStringLiteral("Shortcut"), QStringLiteral("Ctrl+Alt+R saves from anywhere")},
     };
     for (const auto& [title, text] : values) {
@@ -207,7 +207,9 @@ SettingsView::SettingsView(LoginItem& loginItem, std::function<void()> openFolde
         row->addWidget(new QLabel(title));
         row->addStretch();
         row->addWidget(value);
+        if (title == QLatin1String("Shortcut")) m_shortcut = value;
     }
+    m_shortcut->setObjectName(QStringLiteral("shortcut"));
     auto* open = new QPushButton(QStringLiteral("Open Replays Folder"));
     auto* buttonRow = clips->addRow<QHBoxLayout>();
     buttonRow->addWidget(open);
@@ -217,9 +219,10 @@ SettingsView::SettingsView(LoginItem& loginItem, std::function<void()> openFolde
     });
 
     form->addSpacing(8);
-    auto* footnote = dimmedLabel(QStringLiteral("Everything stays on this Mac. Ferrovane never uploads your "
-                                                "screen, and the rolling buffer is deleted when you pause or "
-                                                "quit."));
+    auto* footnote =
+        dimmedLabel(QStringLiteral("Everything stays on this computer. Ferrovane never uploads your "
+                                   "screen, and the rolling buffer is deleted when you pause or "
+                                   "quit."));
     footnote->setWordWrap(true);
     footnote->setFont(smaller(footnote->font()));
     addSection(form, QString())->addRow<QHBoxLayout>()->addWidget(footnote);
@@ -252,6 +255,13 @@ void SettingsView::setLaunchAtLogin(bool on) {
     // The message says what the user can do; the reason stays at hand for whoever looks closer.
     m_loginError->setToolTip(status.ok() ? QString() : status.error().description);
     if (!status.ok()) qCInfo(lcSettings) << "login item:" << status.error().description;
+}
+
+void SettingsView::setShortcutBound(bool bound) {
+    m_shortcut->setWordWrap(!bound);
+    m_shortcut->setText(bound ? QStringLiteral("Ctrl+Alt+R saves from anywhere")
+                              : QStringLiteral("Not bound on this desktop. Bind ferrovane --save to a key in "
+                                               "your desktop's keyboard settings."));
 }
 
 void SettingsView::changeEvent(QEvent* event) {

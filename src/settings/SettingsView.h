@@ -21,6 +21,9 @@ public:
     // `loginItem` must outlive the form; `openFolder` runs when the user asks for the clips folder.
     SettingsView(LoginItem& loginItem, std::function<void()> openFolder, QWidget* parent = nullptr);
 
+    // Where the desktop has not bound Ctrl+Alt+R, the Shortcut row says how to save instead.
+    void setShortcutBound(bool bound);
+
 protected:
     void changeEvent(QEvent* event) override;
 
@@ -35,4 +38,5 @@ private:
     QList<QCheckBox*> m_toggles;
     QCheckBox* m_launchAtLogin = nullptr;
     QLabel* m_loginError = nullptr;
+    QLabel* m_shortcut = nullptr;
 };

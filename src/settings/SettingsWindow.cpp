@@ -14,6 +14,11 @@ SettingsWindow::SettingsWindow(std::unique_ptr<LoginItem> loginItem)
 
 SettingsWindow::~SettingsWindow() = default;
 
+void SettingsWindow::setShortcutBound(bool bound) {
+    m_shortcutBound = bound;
+    if (m_view) m_view->setShortcutBound(bound);
+}
+
 void SettingsWindow::show(std::function<void()> openFolder) {
     if (!m_window) {
         // Titled and closable only: no minimise or maximise button, and a fixed size the window manager
@@ -28,7 +33,9 @@ void SettingsWindow::show(std::function<void()> openFolder) {
         layout->setContentsMargins(0, 0, 0, 0);
         // As tall as the form needs, and that again when the login error appears or goes.
         layout->setSizeConstraint(QLayout::SetFixedSize);
-        layout->addWidget(new SettingsView(*m_loginItem, std::move(openFolder)));
+        m_view = new SettingsView(*m_loginItem, std::move(openFolder));
+        m_view->setShortcutBound(m_shortcutBound);
+        layout->addWidget(m_view);
         layout->activate();
 
         // Centred once, on the screen the user is looking at; later shows keep wherever they moved it.

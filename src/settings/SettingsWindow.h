@@ -20,7 +20,12 @@ public:
     // The window, or nullptr before the first show.
     QWidget* window() const { return m_window.get(); }
 
+    // Whether Ctrl+Alt+R works on this desktop; the Shortcut row says how to save otherwise.
+    void setShortcutBound(bool bound);
+
 private:
     std::unique_ptr<LoginItem> m_loginItem;
-    std::unique_ptr<QWidget> m_window; // after the login item: the form refers to it
+    bool m_shortcutBound = true;
+    class SettingsView* m_view = nullptr; // lives in m_window
+    std::unique_ptr<QWidget> m_window;    // after the login item: the form refers to it
 };

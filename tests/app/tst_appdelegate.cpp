@@ -87,9 +87,15 @@ public:
     void reposition() override {}
     bool captureAllowed() override { return true; }
     void copyFile(const QString& path) override { copied = path; }
-    void openFile(const QString& path) override { opened = path; }
-    void reveal(const QString&) override {}
-    void openFolder(const QString& path) override { openedFolder = path; }
+    void openFile(const QString& path, Opened done) override {
+        opened = path;
+        done(openResult);
+    }
+    void reveal(const QString&, Opened done) override { done(openResult); }
+    void openFolder(const QString& path, Opened done) override {
+        openedFolder = path;
+        done(openResult);
+    }
     void showSettings(std::function<void()> openFolder) override { settingsFolderButton = openFolder; }
     bool openPrivacySettings() override { return false; }
     void playSaveSound() override { ++sounds; }
@@ -106,6 +112,7 @@ public:
     int sounds = 0;
     int handoffFrames = 0;
     Status handoffResult = Ok{};
+    Status openResult = Ok{};
     QString copied;
     QString opened;
     QString openedFolder;
@@ -487,6 +494,46 @@ private slots:
             rig.delegate->openClip();
         QVERIFY(rig.shell.copied.isEmpty() && rig.shell.opened.isEmpty());
         QCOMPARE(rig.model.phase(), Phase::notice("Replay was moved or deleted"));
+        rig.scheduler.advance(5);
+        QCOMPARE(rig.model.phase(), Phase::live());
+    }
+
+    // Nothing could open it (no handler, no file manager): the panel says so for as long as a missing clip
+    // does, and --status keeps the reason.
+    void openFailures_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("play") << "play"
+                              << "Couldn't open the replay";
+        QTest::newRow("show in folder") << "reveal"
+                                        << "Couldn't open the folder";
+        QTest::newRow("open folder") << "folder"
+                                     << "Couldn't open the folder";
+        QTest::newRow("recent clip") << "recent"
+                                     << "Couldn't open the replay";
+    }
+    void openFailures() {
+        QFETCH(QString, action);
+        QFETCH(QString, notice);
+        Rig rig;
+        rig.live();
+        rig.model.setLastClip(QUrl::fromLocalFile(clip));
+        rig.shell.openResult = platformError("no application could open it");
+        rig.shell.peeks.clear();
+        if (action == "play")
+            rig.delegate->openClip();
+        else if (action == "reveal")
+            rig.delegate->revealClip();
+        else if (action == "folder")
+            rig.delegate->openFolder();
+        else
+            rig.delegate->menuChose(
+                StatusMenu::Entry{.command = StatusMenu::Command::OpenRecent, .clip = clip});
+        QCOMPARE(rig.model.phase(), Phase::notice(notice));
+        QCOMPARE(rig.shell.peeks, std::vector<double>{4});
+        QVERIFY2(rig.delegate->statusText().contains("\nlast error: " + notice +
+                                                     ": no application could open it\n"),
+                 qPrintable(rig.delegate->statusText()));
         rig.scheduler.advance(5);
         QCOMPARE(rig.model.phase(), Phase::live());
     }

@@ -108,8 +108,12 @@ private slots:
         OtherClient other;
         // Only the plain combination: the grabs with the locks on would succeed by themselves.
         QVERIFY(other.grab({0}));
-        const std::unique_ptr<HotKey> key = hotKey();
+        int unavailable = 0;
+        const auto key = std::make_unique<HotKey>(
+            Qt::Key_R, Qt::ControlModifier | Qt::AltModifier, [this] { ++m_calls; }, createGlobalShortcut(),
+            [&] { ++unavailable; });
         QVERIFY(!key->isRegistered());
+        QCOMPARE(unavailable, 1); // the panel, menu and settings then name no key
         QVERIFY(run(hold));
         QCOMPARE_GT(other.presses(), 5);
         QTest::qWait(100);

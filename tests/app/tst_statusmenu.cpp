@@ -33,16 +33,21 @@ private slots:
         QTest::addColumn<bool>("paused");
         QTest::addColumn<QStringList>("clips");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("hotKey");
         const QStringList empty = QStringList{"-", "[No replays yet]"} + tail;
         QTest::newRow("save length below the buffer")
             << 300.0 << 60.0 << false << QStringList()
-            << QStringList{"Save Last 60 Seconds   Ctrl+Alt+R", "Pause and Clear Buffer"} + empty;
+            << QStringList{"Save Last 60 Seconds   Ctrl+Alt+R", "Pause and Clear Buffer"} + empty << true;
         QTest::newRow("buffer below the save length")
             << 20.0 << 30.0 << false << QStringList()
-            << QStringList{"Save Last 20 Seconds   Ctrl+Alt+R", "Pause and Clear Buffer"} + empty;
+            << QStringList{"Save Last 20 Seconds   Ctrl+Alt+R", "Pause and Clear Buffer"} + empty << true;
         QTest::newRow("fraction dropped, paused")
             << 12.9 << 30.0 << true << QStringList()
-            << QStringList{"Save Last 12 Seconds   Ctrl+Alt+R", "Resume Replay"} + empty;
+            << QStringList{"Save Last 12 Seconds   Ctrl+Alt+R", "Resume Replay"} + empty << true;
+        // A key the desktop has not bound is not named.
+        QTest::newRow("no hot key on this desktop")
+            << 30.0 << 30.0 << false << QStringList()
+            << QStringList{"Save Last 30 Seconds", "Pause and Clear Buffer"} + empty << false;
         QTest::newRow("clips by name, in the order given")
             << 30.0 << 30.0 << false << QStringList{"/c/replay-b.mp4", "/c/replay-a.MP4", "/c/replay.x.mp4"}
             << QStringList{"Save Last 30 Seconds   Ctrl+Alt+R",
@@ -52,7 +57,8 @@ private slots:
                            "replay-b",
                            "replay-a",
                            "replay.x"} +
-                   tail;
+                   tail
+            << true;
     }
     void entries() {
         QFETCH(double, buffer);
@@ -60,7 +66,8 @@ private slots:
         QFETCH(bool, paused);
         QFETCH(QStringList, clips);
         QFETCH(QStringList, expected);
-        const std::vector<Entry> menu = StatusMenu::entries({buffer, saveLength, paused, clips});
+        QFETCH(bool, hotKey);
+        const std::vector<Entry> menu = StatusMenu::entries({buffer, saveLength, paused, clips, hotKey});
         QCOMPARE(lines(menu), expected);
         // Each clip item carries its own file.
         for (int i = 0; i < clips.size(); ++i)

@@ -29,7 +29,7 @@ class DesktopTest : public QObject {
         return app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
     }
     static QStringList buffers() { return QDir(bufferRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
-    static QDir clips() { return QDir(QDir::home().filePath("Movies/Ferrovane")); }
+    static QDir clips() { return QDir(QDir::home().filePath("Videos/Ferrovane")); }
     static QStringList clipNames() { return clips().entryList({"replay-*.mp4"}, QDir::Files); }
 
     // Threads with a name of their own (the shared pools' come and go) and open descriptors.
@@ -117,7 +117,7 @@ private slots:
         QProcess::execute("xdotool", {"key", "ctrl+alt+r"});
         QVERIFY2(reaches("^phase: saved$", 30000), qPrintable(status()));
 
-        const QDir folder(QDir::home().filePath("Movies/Ferrovane"));
+        const QDir folder(QDir::home().filePath("Videos/Ferrovane"));
         const QStringList clips = folder.entryList({"replay-*.mp4"}, QDir::Files);
         QCOMPARE(clips.size(), 1);
         const QString clip = folder.filePath(clips[0]);

@@ -102,7 +102,7 @@ private slots:
         QTest::newRow("notice") << Phase::notice("Couldn't extract frames") << "Couldn't extract frames"
                                 << "Still recording in the background." << live;
         QTest::newRow("saved") << Phase::saved(clip) << "Replay saved"
-                               << "1:15 saved to Movies › Ferrovane" << clipRow;
+                               << "1:15 saved to Videos › Ferrovane" << clipRow;
         QTest::newRow("copied") << Phase::copied(clip) << "Clip copied"
                                 << "Paste it into Slack, Messages, email or a bug report." << clipRow;
         QTest::newRow("handedOff")
@@ -130,6 +130,52 @@ private slots:
         // Only the live card names the shortcut.
         QCOMPARE(f.find<KeyCap>("keyCap")->isVisibleTo(f.view.get()), phase == Phase::live());
         QCOMPARE(f.clickThrough(), controls);
+    }
+
+    // The longest texts the panel shows are read whole at the card's width in the real font: a notice title
+    // wraps into the subtitle's place, a failure's reason keeps to its lines.
+    void longTextsShowWhole_data() {
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<QString>("shown"); // the text widget that carries it
+        for (const char* text :
+             {"Could not save the replay: No space left on device",
+              "Nothing recorded yet. Give it a few seconds.",
+              "Could not save the replay: could not create the folder ~/Videos/Ferrovane (Not a directory)",
+              "Could not save the replay: could not name the clip (Permission denied)",
+              "Replay was moved or deleted", "Couldn't open the replay"})
+            QTest::newRow(text) << Phase::notice(text) << "title";
+        for (const char* text :
+             {"Allow Ferrovane to record the screen, then try again.",
+              "Could not create the buffer folder: No space left on device",
+              "The desktop could not share the screen (Start failed).",
+              "The display \"HDMI-1\" was disconnected.", "The X display's pixel format cannot be captured."})
+            QTest::newRow(text) << Phase::failed(text) << "subtitle";
+    }
+    void longTextsShowWhole() {
+        QFETCH(Phase, phase);
+        QFETCH(QString, shown);
+        Fixture f(phase);
+        const NotchText* text = f.find<NotchText>(shown.toLatin1().constData());
+        QVERIFY(text->isVisibleTo(f.view.get()));
+        // Lines break at spaces and after slashes; none is cut short.
+        QCOMPARE(text->lines().join(QString()).remove(' '), phase.text().remove(' '));
+        const QRect card = f.find<QWidget>("card")->rect();
+        QVERIFY(card.contains(text->geometry()));
+        if (shown == "title")
+            QVERIFY(!f.find<NotchText>("subtitle")->isVisibleTo(f.view.get()) || text->lines().size() == 1);
+    }
+
+    // The live card claims no recording the buffer cannot hold, and offers no key the desktop did not bind.
+    void liveCardTellsTheTruth() {
+        Fixture f(Phase::live());
+        f.model.setWriteError("The buffer cannot be written: No space left on device");
+        QCOMPARE(f.text("title"), "Not recording");
+        QCOMPARE(f.text("subtitle"), "The buffer cannot be written: No space left on device");
+        QVERIFY(f.find<KeyCap>("keyCap")->isVisibleTo(f.view.get()));
+        f.model.setWriteError(QString());
+        f.model.setHotKeyBound(false);
+        QCOMPARE(f.text("title"), "Instant Replay");
+        QVERIFY(!f.find<KeyCap>("keyCap")->isVisibleTo(f.view.get()));
     }
 
     void chipClickChangesSaveLength() {

@@ -149,7 +149,7 @@ private slots:
         if (folderIsAFile) {
             QDir().mkpath(QFileInfo(rig.folder).absolutePath());
             QFile(rig.folder).open(QIODevice::WriteOnly); // a file where the folder should be
-            message = message.arg(rig.folder);
+            message = message.arg("~/Videos/Ferrovane");
         }
         QStringList visibleWhileWriting;
         rig.assets->duringExport = [&] { visibleWhileWriting << rig.clips(); };
@@ -182,7 +182,7 @@ private slots:
 
     // What a crash leaves is removed at the next start and never listed; a save still being written is not.
     void unfinishedClips() {
-        const QString folder = QDir::home().filePath("Movies/Ferrovane");
+        const QString folder = QDir::home().filePath("Videos/Ferrovane");
         QVERIFY(QDir().mkpath(folder));
         QFile(folder + "/.replay-2026-01-01_10-00-00-1f.mp4.part").open(QIODevice::WriteOnly);
         auto live = PartialClip::create(folder, "2026-01-01_10-00-01");

@@ -51,6 +51,34 @@ private slots:
         QFile::remove(configPath());
     }
 
+    // Clips go to the desktop's videos folder, wherever xdg-user-dirs put it and whatever its name.
+    void clipsFolder_data() {
+        QTest::addColumn<QByteArray>("userDirs"); // user-dirs.dirs; empty: none
+        QTest::addColumn<QString>("folder");      // under HOME
+        QTest::addColumn<QString>("place");
+        QTest::newRow("default") << QByteArray() << "Videos/Ferrovane/"
+                                 << "Videos › Ferrovane";
+        QTest::newRow("localised") << QByteArray("XDG_VIDEOS_DIR=\"$HOME/Vidéos\"\n") << "Vidéos/Ferrovane/"
+                                   << "Vidéos › Ferrovane";
+        QTest::newRow("moved") << QByteArray("XDG_VIDEOS_DIR=\"$HOME/Media/Clips\"\n")
+                               << "Media/Clips/Ferrovane/"
+                               << "Clips › Ferrovane";
+    }
+    void clipsFolder() {
+        QFETCH(QByteArray, userDirs);
+        QFETCH(QString, folder);
+        QFETCH(QString, place);
+        const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
+        if (userDirs.isEmpty())
+            QFile::remove(file);
+        else
+            writeFile(file, userDirs);
+        QCOMPARE(Settings::folder(), QDir::home().filePath(folder));
+        QCOMPARE(Settings::folderAsPlace(), place);
+        QCOMPARE(Settings::folderAsPath(), "~/" + folder.chopped(1));
+        QFile::remove(file);
+    }
+
     // Values as a user or an editor left them in the file.
     void clampedReads_data() {
         QTest::addColumn<QByteArray>("file");

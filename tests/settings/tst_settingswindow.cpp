@@ -24,12 +24,13 @@ class SettingsWindowTest : public QObject {
     std::unique_ptr<SettingsWindow> m_settings;
     int m_foldersOpened = 0;
 
-    // The store over what the test left in the config folder, and the window shown on it.
+    // The store over what the test left in the config folder, and the window (made unless the test did)
+    // shown on it.
     void open() {
         m_store = std::make_unique<QSettingsStore>();
         Settings::useStore(m_store.get());
         Settings::registerDefaults();
-        m_settings = std::make_unique<SettingsWindow>(createLoginItem());
+        if (!m_settings) m_settings = std::make_unique<SettingsWindow>(createLoginItem());
         m_settings->show([this] { ++m_foldersOpened; });
         QVERIFY(QTest::qWaitForWindowExposed(window()));
     }
@@ -67,22 +68,36 @@ private slots:
         open();
         QCOMPARE(
             form(),
-            (QStringList{"Replay buffer", "Keep the last",
-                         "[30 seconds] 15 seconds; 30 seconds; 60 seconds; 2 minutes;", "Smoothness",
-                         "[30 fps · smooth] 15 fps · lighter on battery; 30 fps · smooth;", "Resolution",
-                         "[1920 px · recommended] 1280 px · smallest files; 1920 px · recommended; 2560 px · "
-                         "sharpest;",
-                         "Behaviour", "on Pause and clear the buffer when the screen locks",
-                         "on Play a sound when a replay is saved", "off Open Ferrovane at login", "Clips",
-                         "Saved to", "~/Movies/Ferrovane", "Shortcut", "Ctrl+Alt+R saves from anywhere",
-                         "Open Replays Folder",
-                         "Everything stays on this Mac. Ferrovane never uploads your screen, and the rolling "
-                         "buffer is deleted when you pause or quit."}));
+            (QStringList{
+                "Replay buffer", "Keep the last",
+                "[30 seconds] 15 seconds; 30 seconds; 60 seconds; 2 minutes;", "Smoothness",
+                "[30 fps · smooth] 15 fps · lighter on battery; 30 fps · smooth;", "Resolution",
+                "[1920 px · recommended] 1280 px · smallest files; 1920 px · recommended; 2560 px · "
+                "sharpest;",
+                "Behaviour", "on Pause and clear the buffer when the screen locks",
+                "on Play a sound when a replay is saved", "off Open Ferrovane at login", "Clips", "Saved to",
+                "~/Videos/Ferrovane", "Shortcut", "Ctrl+Alt+R saves from anywhere", "Open Replays Folder",
+                "Everything stays on this computer. Ferrovane never uploads your screen, and the rolling "
+                "buffer is deleted when you pause or quit."}));
         QCOMPARE(window()->windowTitle(), "Ferrovane Settings");
         QCOMPARE(window()->minimumSize(), window()->maximumSize()); // what the window manager reads as fixed
         QCOMPARE(window()->width(), 460);
         QVERIFY(!(window()->windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!QFileInfo::exists(store)); // looking writes nothing
+    }
+
+    // Where the desktop did not bind Ctrl+Alt+R, the Shortcut row says how to save instead, before the
+    // window is first shown and after.
+    void shortcutNotBound() {
+        for (const bool shownFirst : {false, true}) {
+            m_settings = std::make_unique<SettingsWindow>(createLoginItem());
+            if (shownFirst) open();
+            m_settings->setShortcutBound(false);
+            if (!shownFirst) open();
+            QCOMPARE(find<QLabel>("shortcut")->text(),
+                     "Not bound on this desktop. Bind ferrovane --save to a key in your desktop's keyboard "
+                     "settings.");
+        }
     }
 
     // The pop-ups show what the file holds, unclamped, and a change writes that one key at once.

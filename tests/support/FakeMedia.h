@@ -129,7 +129,7 @@ struct RecorderRig {
 
     const int fps;
     const double maxWidth;
-    QString folder = QDir::home().filePath(QStringLiteral("Movies/Ferrovane"));
+    QString folder = QDir::home().filePath(QStringLiteral("Videos/Ferrovane"));
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     std::shared_ptr<FakeMovieWriterFactory> writers = std::make_shared<FakeMovieWriterFactory>();

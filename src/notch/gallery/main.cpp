@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
     Settings::useStore(&store);
     Settings::registerDefaults();
 
-    const QUrl clip =
-        QUrl::fromLocalFile(QDir::homePath() + QStringLiteral("/Movies/Ferrovane/replay-sample.mp4"));
+    const QUrl clip = QUrl::fromLocalFile(Settings::folder() + QStringLiteral("replay-sample.mp4"));
     const QRectF screen(0, 0, 1512, 982);
     const NotchGeometry plain(screen, 120, 24, false);
     const NotchGeometry notched(screen, 180, 32, true);
@@ -120,6 +119,19 @@ int main(int argc, char** argv) {
              m.setPhase(Phase::live());
              m.setBuffered(-4);
              m.setBufferLimit(0);
+         }},
+        {"15-notice-long",
+         phase(Phase::notice(QStringLiteral("Could not save the replay: could not create the "
+                                            "folder ~/Videos/Ferrovane (Not a directory)")))},
+        {"16-live-not-writing",
+         [](ReplayModel& m) {
+             m.setPhase(Phase::live());
+             m.setWriteError(QStringLiteral("The buffer cannot be written: No space left on device"));
+         }},
+        {"17-live-no-hot-key",
+         [](ReplayModel& m) {
+             m.setPhase(Phase::live());
+             m.setHotKeyBound(false);
          }},
     };
 

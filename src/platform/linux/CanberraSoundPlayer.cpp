@@ -17,7 +17,7 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 CanberraSoundPlayer::CanberraSoundPlayer() {
     snd_lib_error_set_handler(&quietAlsa);
     if (int error = ca_context_create(&m_context); error != CA_SUCCESS) {
-        qCWarning(lcApp) << "no sound:" << ca_strerror(error);
+        qCDebug(lcApp) << "no sound:" << ca_strerror(error);
         m_context = nullptr;
         return;
     }

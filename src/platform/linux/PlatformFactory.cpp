@@ -106,10 +106,10 @@ std::unique_ptr<ControlChannel> createControlChannel() {
 }
 
 #include "platform/linux/CanberraSoundPlayer.h"
-#include "platform/linux/DesktopWorkspace.h"
+#include "platform/linux/DesktopFileOpener.h"
 
-std::unique_ptr<Workspace> createWorkspace() {
-    return std::make_unique<DesktopWorkspace>();
+std::unique_ptr<FileOpener> createFileOpener() {
+    return std::make_unique<DesktopFileOpener>(QDBusConnection::sessionBus());
 }
 
 std::unique_ptr<SoundPlayer> createSoundPlayer() {

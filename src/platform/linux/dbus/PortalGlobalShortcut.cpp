@@ -75,9 +75,7 @@ QString PortalGlobalShortcut::trigger(QKeyCombination combination) {
 }
 
 Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handler pressed) {
-    const Error missing = platformError(
-        QStringLiteral("The desktop offers no global shortcuts; bind \"ferrovane --save\" to a key in its "
-                       "keyboard settings."));
+    const Error missing = platformError(QStringLiteral("the desktop offers no global shortcuts"));
     if (!m_bus.isConnected()) return missing;
     QDBusMessage get = QDBusMessage::createMethodCall(
         QString::fromLatin1(PortalRequest::service), QString::fromLatin1(PortalRequest::objectPath),
@@ -100,7 +98,8 @@ Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handl
         {{QStringLiteral("session_handle_token"), PortalRequest::newToken()}}, callTimeoutMs,
         [this, shortcuts](const Result<QVariantMap>& created) {
             if (!created) {
-                qCWarning(lcDbus) << "no global shortcut session:" << created.error().description;
+                qCDebug(lcDbus) << "no global shortcut session:" << created.error().description;
+                if (m_lost) m_lost(created.error());
                 return;
             }
             m_session = created.value().value(QStringLiteral("session_handle")).toString();
@@ -109,8 +108,8 @@ Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handl
                 {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString()},
                 {}, bindTimeoutMs, [this](const Result<QVariantMap>& bound) {
                     if (!bound) {
-                        qCWarning(lcDbus)
-                            << "the global shortcut was not bound:" << bound.error().description;
+                        if (m_lost) m_lost(bound.error());
+                        qCDebug(lcDbus) << "the global shortcut was not bound:" << bound.error().description;
                         return;
                     }
                     m_bound = true;

@@ -23,6 +23,7 @@ public:
     ~PortalGlobalShortcut() override;
 
     Status registerShortcut(QKeyCombination combination, Handler pressed) override;
+    void setOnLost(std::function<void(const Error&)> lost) override { m_lost = std::move(lost); }
 
     // The XDG shortcut notation of a combination: "CTRL+ALT+r".
     static QString trigger(QKeyCombination combination);
@@ -33,6 +34,7 @@ private slots:
 private:
     QDBusConnection m_bus;
     Handler m_pressed;
+    std::function<void(const Error&)> m_lost;
     std::unique_ptr<PortalRequest::Pending> m_request;
     QString m_session; // empty until created
     bool m_bound = false;

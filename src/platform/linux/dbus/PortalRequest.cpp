@@ -16,15 +16,22 @@ const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request"
 
 } // namespace
 
-Result<QVariantMap> fromResponse(uint code, const QVariantMap& results, const QString& step) {
+Result<QVariantMap> fromResponse(uint code, const QVariantMap& results, const QString& step,
+                                 const QString& interface) {
+    const bool sharing = interface == QLatin1String("org.freedesktop.portal.ScreenCast");
     switch (code) {
     case 0:
         return results;
     case 1:
-        return Error{cancelledDomain, 1, QStringLiteral("Screen sharing was not allowed (%1).").arg(step)};
+        return Error{cancelledDomain, 1,
+                     (sharing ? QStringLiteral("Screen sharing was not allowed (%1).")
+                              : QStringLiteral("The desktop's request was turned down (%1)."))
+                         .arg(step)};
     default:
         return Error{QStringLiteral("portal"), int(code),
-                     QStringLiteral("The desktop could not share the screen (%1 failed).").arg(step)};
+                     (sharing ? QStringLiteral("The desktop could not share the screen (%1 failed).")
+                              : QStringLiteral("The desktop could not do it (%1 failed)."))
+                         .arg(step)};
     }
 }
 
@@ -50,18 +57,19 @@ Pending::~Pending() {
 
 std::unique_ptr<Pending> call(QDBusConnection bus, const QString& interface, const QString& method,
                               const QVariantList& arguments, QVariantMap options, int timeoutMs, Done done) {
-    auto* request = new Call(std::move(bus), method, std::move(done));
+    auto* request = new Call(std::move(bus), interface, method, std::move(done));
     auto pending = std::make_unique<Pending>(request);
-    request->send(interface, arguments, std::move(options), timeoutMs);
+    request->send(arguments, std::move(options), timeoutMs);
     return pending;
 }
 
-Call::Call(QDBusConnection bus, QString method, Done done)
+Call::Call(QDBusConnection bus, QString interface, QString method, Done done)
     : m_bus(std::move(bus))
+    , m_interface(std::move(interface))
     , m_method(std::move(method))
     , m_done(std::move(done)) {}
 
-void Call::send(const QString& interface, const QVariantList& arguments, QVariantMap options, int timeoutMs) {
+void Call::send(const QVariantList& arguments, QVariantMap options, int timeoutMs) {
     if (!m_bus.isConnected()) {
         // Answered on the next turn, as every other outcome is: the caller holds its Pending by then.
         QTimer::singleShot(0, this, [this] {
@@ -74,7 +82,7 @@ void Call::send(const QString& interface, const QVariantList& arguments, QVarian
     subscribe(QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(senderPart(m_bus), token));
 
     QDBusMessage message = QDBusMessage::createMethodCall(
-        QString::fromLatin1(service), QString::fromLatin1(objectPath), interface, m_method);
+        QString::fromLatin1(service), QString::fromLatin1(objectPath), m_interface, m_method);
     message.setArguments(arguments + QVariantList{options});
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, timeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &Call::onReply);
@@ -99,7 +107,7 @@ void Call::onReply(QDBusPendingCallWatcher* watcher) {
 }
 
 void Call::onResponse(uint code, const QVariantMap& results) {
-    finish(fromResponse(code, results, m_method));
+    finish(fromResponse(code, results, m_method, m_interface));
 }
 
 void Call::subscribe(const QString& path) {

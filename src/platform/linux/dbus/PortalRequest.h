@@ -25,8 +25,11 @@ inline const QString cancelledDomain = QStringLiteral("portal.cancelled");
 using Done = std::function<void(const Result<QVariantMap>&)>;
 
 // A Response's code and results as a result: 0 is success, 1 the user cancelled, anything else a failure.
-// `step` names what was asked, for the message.
-Result<QVariantMap> fromResponse(uint code, const QVariantMap& results, const QString& step);
+// `step` names what was asked, for the message, which speaks of screen sharing for the ScreenCast
+// interface (the default) and of the request otherwise.
+Result<QVariantMap>
+fromResponse(uint code, const QVariantMap& results, const QString& step,
+             const QString& interface = QStringLiteral("org.freedesktop.portal.ScreenCast"));
 
 // The caller's part of the portal's request and session paths: the unique bus name without ':' and with
 // '.' as '_'.
@@ -65,8 +68,8 @@ std::unique_ptr<Pending> call(QDBusConnection bus, const QString& interface, con
 class Call final : public QObject {
     Q_OBJECT
 public:
-    Call(QDBusConnection bus, QString method, Done done);
-    void send(const QString& interface, const QVariantList& arguments, QVariantMap options, int timeoutMs);
+    Call(QDBusConnection bus, QString interface, QString method, Done done);
+    void send(const QVariantList& arguments, QVariantMap options, int timeoutMs);
     // No answer is wanted any more: closes the request if it is still open, then goes.
     void abandon();
 
@@ -80,6 +83,7 @@ private:
     void finish(const Result<QVariantMap>& result);
 
     QDBusConnection m_bus;
+    const QString m_interface;
     const QString m_method;
     Done m_done; // empty once answered or abandoned
     QString m_path;

@@ -42,8 +42,7 @@ inline int swsColorspace(AVColorSpace colorspace) {
 // A failure of the system underneath (a full disk, say) keeps its errno as the code, as every platform error
 // does; FFmpeg's own failures keep FFmpeg's code.
 inline Error failure(int code) {
-    const int errnoCode = AVUNERROR(code);
-    return platformError(errorText(code), errnoCode > 0 && errnoCode < 4096 ? errnoCode : code);
+    return platformError(errorText(code), errnoOf(code));
 }
 
 // For refusals of our own, where the library has nothing to say.

@@ -25,8 +25,7 @@ Result<std::shared_ptr<EncoderPipeline>> EncoderPipeline::start(const VideoSetti
     PacketPtr packet(av_packet_alloc());
     if (!parameters || !packet ||
         avcodec_parameters_copy(parameters.get(), encoder.value()->parameters()) < 0)
-        return platformError(QStringLiteral("Out of memory while starting the H.264 encoder."),
-                             AVERROR(ENOMEM));
+        return platformError(QStringLiteral("Out of memory while starting the H.264 encoder."), ENOMEM);
     std::shared_ptr<EncoderPipeline> pipeline(
         new EncoderPipeline(encoder.take(), std::move(parameters), std::move(packet)));
     // Attached before the thread runs, so its idle clock cannot end it under a stalled caller.
@@ -167,7 +166,7 @@ void EncoderPipeline::run() {
 
 void EncoderPipeline::fail(PipelineSegment& segment, const Error& error) {
     if (!segment.error) {
-        qCWarning(lcEncoder) << "segment failed:" << error.description;
+        qCDebug(lcEncoder) << "segment failed:" << error.description;
         segment.error = error;
     }
     segment.failed = true;
@@ -229,7 +228,7 @@ void EncoderPipeline::complete(Finish& finish) {
         status = platformError(QStringLiteral("The movie file was closed before it was complete."));
     else
         status = segment.file->finish(finish.endTicks, nominalTicks());
-    if (!status) qCWarning(lcEncoder) << "segment not completed:" << status.error().description;
+    if (!status) qCDebug(lcEncoder) << "segment not completed:" << status.error().description;
     segment.file.reset(); // the file is closed before anyone hears of it
     if (finish.handler) finish.handler(status);
 }

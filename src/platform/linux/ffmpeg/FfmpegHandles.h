@@ -49,6 +49,13 @@ using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 
+// The system's errno behind an FFmpeg code (AVERROR(ENOSPC) gives ENOSPC), as platform errors carry it;
+// FFmpeg's own codes stay as they are.
+inline int errnoOf(int code) {
+    const int system = AVUNERROR(code);
+    return system > 0 && system < 4096 ? system : code;
+}
+
 inline QString errorText(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buffer, sizeof buffer);

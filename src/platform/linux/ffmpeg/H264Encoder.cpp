@@ -37,8 +37,7 @@ Status H264Encoder::start() {
     m_parameters.reset(avcodec_parameters_alloc());
     m_frame.reset(av_frame_alloc());
     if (!m_codec || !m_parameters || !m_frame)
-        return platformError(QStringLiteral("Out of memory while starting the H.264 encoder."),
-                             AVERROR(ENOMEM));
+        return platformError(QStringLiteral("Out of memory while starting the H.264 encoder."), ENOMEM);
 
     AVCodecContext* c = m_codec.get();
     c->width = m_settings.width;
@@ -69,7 +68,8 @@ Status H264Encoder::start() {
     for (const auto& [key, value] : options) {
         if (const int ret = av_opt_set(c->priv_data, key, value, 0); ret < 0)
             return platformError(
-                QStringLiteral("The H.264 encoder refused %1 %2: %3").arg(key, value, errorText(ret)), ret);
+                QStringLiteral("The H.264 encoder refused %1 %2: %3").arg(key, value, errorText(ret)),
+                errnoOf(ret));
     }
     if (const int ret = avcodec_open2(c, codec, nullptr); ret < 0)
         return platformError(QStringLiteral("The H.264 encoder refused %1x%2 at %3 bit/s: %4")
@@ -77,10 +77,11 @@ Status H264Encoder::start() {
                                  .arg(m_settings.height)
                                  .arg(m_settings.averageBitRate)
                                  .arg(errorText(ret)),
-                             ret);
+                             errnoOf(ret));
     if (const int ret = avcodec_parameters_from_context(m_parameters.get(), c); ret < 0)
         return platformError(
-            QStringLiteral("The H.264 encoder gave no stream parameters: %1").arg(errorText(ret)), ret);
+            QStringLiteral("The H.264 encoder gave no stream parameters: %1").arg(errorText(ret)),
+            errnoOf(ret));
 
     m_frame->format = AV_PIX_FMT_YUV420P;
     m_frame->width = m_settings.width;
@@ -92,19 +93,20 @@ Status H264Encoder::start() {
     if (const int ret = av_frame_get_buffer(m_frame.get(), 0); ret < 0)
         return platformError(
             QStringLiteral("Out of memory for a %1x%2 picture.").arg(m_settings.width).arg(m_settings.height),
-            ret);
+            errnoOf(ret));
     return Ok{};
 }
 
 Status H264Encoder::codecFailure(int code, const QString& what) {
     m_spent = true;
-    return platformError(QStringLiteral("%1: %2").arg(what, errorText(code)), code);
+    return platformError(QStringLiteral("%1: %2").arg(what, errorText(code)), errnoOf(code));
 }
 
 Status H264Encoder::send(PixelBufferRef buffer, int64_t ptsTicks, bool startsFile) {
     // The encoder may still hold the previous picture; then this gives the frame fresh memory.
     if (const int ret = av_frame_make_writable(m_frame.get()); ret < 0)
-        return platformError(QStringLiteral("No memory for the next picture: %1").arg(errorText(ret)), ret);
+        return platformError(QStringLiteral("No memory for the next picture: %1").arg(errorText(ret)),
+                             errnoOf(ret));
     Status converted = m_converter.convert(*buffer, *m_frame);
     buffer.reset(); // back to the capture pool before the slow part
     if (!converted) return converted;

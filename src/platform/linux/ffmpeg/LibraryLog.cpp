@@ -22,16 +22,12 @@ void forward(void* avcl, int level, const char* format, va_list args) {
     av_log_format_line2(avcl, level, format, args, line, sizeof line, &printPrefix);
     const QByteArray text = QByteArray(line).trimmed();
     if (text.isEmpty()) return;
-    if (level <= AV_LOG_WARNING)
-        qCWarning(category).noquote() << text;
-    else
-        qCDebug(category).noquote() << text;
+    // The library's messages are diagnostics: the failures they come with reach the user as our own.
+    qCDebug(category).noquote() << text;
 }
 
 int levelFor(const QLoggingCategory& a, const QLoggingCategory& b) {
-    if (a.isDebugEnabled() || b.isDebugEnabled()) return AV_LOG_VERBOSE;
-    if (a.isWarningEnabled() || b.isWarningEnabled()) return AV_LOG_WARNING;
-    return AV_LOG_QUIET;
+    return a.isDebugEnabled() || b.isDebugEnabled() ? AV_LOG_VERBOSE : AV_LOG_QUIET;
 }
 
 } // namespace

@@ -91,8 +91,8 @@ Status PrivateFileOutput::close() {
     int code = m_writeErrno;
     QString reason = code ? describeErrno(code) : QString();
     if (!code && m_io->error < 0) {
-        code = m_io->error;
-        reason = errorText(code);
+        code = errnoOf(m_io->error);
+        reason = errorText(m_io->error);
     }
     // close(2) reports delayed write errors on some file systems, so it is checked too.
     if (::close(m_fd) != 0 && !code) {

@@ -61,9 +61,9 @@ Status XcbCaptureSession::setUp() {
     xcb_connection_t* c = m_connection.get();
     const xcb_window_t root = m_connection.root();
     if (!isBgra(xcb_get_setup(c), m_connection.screen())) {
-        qCWarning(lcCapture) << "unsupported pixel format: depth" << m_connection.screen()->root_depth
-                             << "byte order" << xcb_get_setup(c)->image_byte_order << "root visual"
-                             << m_connection.screen()->root_visual;
+        qCDebug(lcCapture) << "unsupported pixel format: depth" << m_connection.screen()->root_depth
+                           << "byte order" << xcb_get_setup(c)->image_byte_order << "root visual"
+                           << m_connection.screen()->root_visual;
         return platformError(QStringLiteral("The X display's pixel format cannot be captured."));
     }
     for (xcb_extension_t* id : {&xcb_shm_id, &xcb_damage_id, &xcb_xfixes_id, &xcb_randr_id})
@@ -124,7 +124,7 @@ Status XcbCaptureSession::makePool(QSize size) {
     m_shm = m_pool != nullptr;
     if (!m_pool) m_pool = FramePool::createPrivate(m_queueDepth, size);
     if (!m_pool) {
-        qCWarning(lcCapture) << "cannot allocate" << m_queueDepth << "frame buffers of" << size;
+        qCDebug(lcCapture) << "cannot allocate" << m_queueDepth << "frame buffers of" << size;
         return platformError(QStringLiteral("There is not enough memory to capture the display."));
     }
     return Ok{};
@@ -157,8 +157,8 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
         if (m_connection.hasError()) return lost();
         // Warned once per run of failures: the tick is dropped and the next one tries again.
         if (!m_grabFailing)
-            qCWarning(lcCapture) << (m_shm ? "ShmGetImage" : "GetImage") << "of" << m_rect << "on"
-                                 << m_display.name << "failed";
+            qCDebug(lcCapture) << (m_shm ? "ShmGetImage" : "GetImage") << "of" << m_rect << "on"
+                               << m_display.name << "failed";
         m_grabFailing = true;
         return std::optional<CapturedFrame>();
     }
@@ -198,7 +198,7 @@ Status XcbCaptureSession::followDisplay(MediaTime now) {
     const std::optional<QRect> rect = XcbMonitors::geometry(m_connection, m_monitors, m_display.displayId);
     if (m_connection.hasError()) return lost();
     if (!rect || rect->isEmpty()) {
-        qCWarning(lcCapture) << "display" << m_display.name << "at" << m_rect << "is no longer listed";
+        qCDebug(lcCapture) << "display" << m_display.name << "at" << m_rect << "is no longer listed";
         return gone();
     }
     if (*rect == m_rect) return Ok{};

@@ -28,8 +28,8 @@ Status XcbCaptureStream::startCapture() {
     Result<std::unique_ptr<XcbCaptureSession>> session =
         XcbCaptureSession::open(m_displayName, m_display, m_excludedProcessIds, m_configuration);
     if (!session) {
-        qCWarning(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
-                             << session.error().description;
+        qCDebug(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
+                           << session.error().description;
         return session.error();
     }
     m_session = session.take();
@@ -121,8 +121,8 @@ bool XcbCaptureStream::waitUntil(std::chrono::nanoseconds deadline) {
 
 // Capture thread. Frames stop before the handler hears of it; a stop already requested by the owner wins.
 void XcbCaptureStream::endWithError(const Error& error) {
-    qCWarning(lcCapture) << "capture of" << m_display.name << "on" << m_displayName
-                         << "ended:" << error.description;
+    qCDebug(lcCapture) << "capture of" << m_display.name << "on" << m_displayName
+                       << "ended:" << error.description;
     m_delivery.close();
     {
         std::lock_guard lock(m_mutex);

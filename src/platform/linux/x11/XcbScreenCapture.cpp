@@ -15,7 +15,7 @@ Result<ShareableContent> XcbScreenCapture::shareableContent() {
     const bool monitors = XcbMonitors::negotiate(connection.value());
     ShareableContent content = XcbMonitors::list(connection.value(), monitors);
     if (connection.value().hasError()) {
-        qCWarning(lcCapture) << "connection to" << m_displayName << "lost while listing its monitors";
+        qCDebug(lcCapture) << "connection to" << m_displayName << "lost while listing its monitors";
         return platformError(QStringLiteral("The X display connection was lost."));
     }
     return content;
@@ -36,12 +36,12 @@ XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int
                                CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
     Q_ASSERT(handlerContext && onFrame);
     if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA) {
-        qCWarning(lcCapture) << "pixel format" << Qt::hex << configuration.pixelFormat << "requested";
+        qCDebug(lcCapture) << "pixel format" << Qt::hex << configuration.pixelFormat << "requested";
         return platformError(QStringLiteral("Only BGRA frames can be captured."));
     }
     const MediaTime interval = configuration.minimumFrameInterval;
     if (!interval.isValid() || interval.value() <= 0 || configuration.queueDepth < 1) {
-        qCWarning(lcCapture) << "frame interval" << interval << "queue depth" << configuration.queueDepth;
+        qCDebug(lcCapture) << "frame interval" << interval << "queue depth" << configuration.queueDepth;
         return platformError(QStringLiteral("The capture needs a frame interval and a queue depth."));
     }
     return Result<std::unique_ptr<CaptureStream>>(

@@ -1,0 +1,103 @@
+#include "app/CommandLine.h"
+#include "support/Processes.h"
+#include "support/TestEnvironment.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+using CommandLine::Mode;
+
+// The command line as Linux tools take theirs, parsed and as the built program answers it.
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private slots:
+    void parse_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Mode>("mode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("none") << QStringList() << Mode::Desktop << "";
+        QTest::newRow("control") << QStringList{"--unlocked"} << Mode::Control << "";
+        QTest::newRow("headless with stats") << QStringList{"--stats", "--headless"} << Mode::Headless << "";
+        QTest::newRow("help wins") << QStringList{"--save", "-h"} << Mode::Help << "";
+        QTest::newRow("version") << QStringList{"--version"} << Mode::Version << "";
+        QTest::newRow("typo") << QStringList{"--verison"} << Mode::Refused << "unknown option '--verison'";
+        QTest::newRow("stray argument")
+            << QStringList{"--save", "clip.mp4"} << Mode::Refused << "unexpected argument 'clip.mp4'";
+        QTest::newRow("two actions") << QStringList{"--save", "--quit"} << Mode::Refused
+                                     << "--save and --quit cannot be used together";
+        QTest::newRow("headless and a control option")
+            << QStringList{"--headless", "--status"} << Mode::Refused
+            << "--headless and --status cannot be used together";
+        QTest::newRow("stats alone") << QStringList{"--stats"} << Mode::Refused
+                                     << "--stats goes with --headless";
+    }
+    void parse() {
+        QFETCH(QStringList, arguments);
+        QFETCH(Mode, mode);
+        QFETCH(QString, error);
+        const CommandLine::Parsed parsed = CommandLine::parse(arguments);
+        QCOMPARE(parsed.mode, mode);
+        QCOMPARE(parsed.error, error);
+    }
+
+    // The manual lists exactly the options --help lists.
+    void manualListsEveryOption() {
+        const QString manual = QString::fromUtf8(readFile(QStringLiteral(FERROVANE_MANUAL)));
+        QStringList documented;
+        for (const auto& match :
+             QRegularExpression(R"(^\.TP\n\.BR? (\\-.*)$)", QRegularExpression::MultilineOption)
+                 .globalMatch(manual.section(".SH OPTIONS", 1).section(".SH ", 0, 0)))
+            documented << match.captured(1)
+                              .remove(QLatin1Char('\\'))
+                              .remove(QLatin1Char('"'))
+                              .simplified()
+                              .replace(" ,", ",");
+        QStringList listed;
+        for (const CommandLine::Option& option : CommandLine::options())
+            listed << option.names;
+        QCOMPARE(documented, listed);
+        for (const QString& line : CommandLine::usage().split('\n'))
+            QVERIFY2(line.size() <= 100, qPrintable(line));
+    }
+
+    // What the built program says and returns, with no display at all: nothing that needs none creates
+    // the graphical application (which would abort with a core dump).
+    void withoutADisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "ferrovane 0.1.0\n"
+                                 << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << CommandLine::usage() << "";
+        QTest::newRow("unknown option")
+            << QStringList{"--bogus"} << 2 << ""
+            << "ferrovane: unknown option '--bogus'\nTry 'ferrovane --help' for more information.\n";
+        QTest::newRow("the application")
+            << QStringList() << 1 << ""
+            << "Ferrovane needs a graphical session: no X11 or Wayland display was found.\n";
+        QTest::newRow("a control option") << QStringList{"--status"} << 1 << ""
+                                          << "Ferrovane is not running.\n";
+    }
+    void withoutADisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        program.setProcessEnvironment(environment);
+        program.start(ferrovaneBinary(), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), out);
+        QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()), err);
+    }
+};
+
+FERROVANE_TEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
