@@ -36,7 +36,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "instant replay of the screen: save its la
 # Debian shows the long description as is: lines of at most 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
   "Ferrovane keeps a rolling recording of the main display and, on Ctrl+Alt+R,
-saves the last seconds as an MP4 clip in ~/Movies/Ferrovane. A small panel at
+saves the last seconds as an MP4 clip in ~/Videos/Ferrovane. A small panel at
 the top of the screen shows the clip and copies, plays or reveals it.
 
 Nothing leaves the machine: the rolling buffer lives in a private folder under

@@ -54,7 +54,6 @@ void gaussian(QImage& image, double sigma) {
 } // namespace
 
 QImage NotchShadow::blurred(const QPainterPath& path, const QRectF& bounds, const QColor& color) {
-    if (!m_cache.isNull() && path == m_cachedPath && color == m_cachedColor) return m_cache;
     // The blur radius is taken as two standard deviations, as the platform shadows these views imitate.
     const double sigma = m_blurRadius / 2 * scale;
     const int margin = int(std::ceil(3 * sigma)) + 1;
@@ -78,23 +77,52 @@ QImage NotchShadow::blurred(const QPainterPath& path, const QRectF& bounds, cons
         painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         painter.drawImage(0, 0, image);
     }
-    m_cache = tinted;
-    m_cachedPath = path;
-    m_cachedColor = color;
-    return m_cache;
+    return tinted;
+}
+
+// The last few pixels before the window's left, right and bottom edges take the shadow down to nothing
+// (the top is the screen's edge, where the shape itself begins).
+void NotchShadow::fadeBefore(QImage& shadow, const QRectF& target, const QRectF& window) const {
+    constexpr double fade = 6;
+    const double sx = target.width() / shadow.width();
+    const double sy = target.height() / shadow.height();
+    // Distances count from the far side of each pixel's neighbour: smooth scaling blends the two.
+    for (int y = 0; y < shadow.height(); ++y) {
+        const double wy = target.top() + (y + 2) * sy;
+        const double fy = std::clamp((window.bottom() - wy) / fade, 0.0, 1.0);
+        auto* row = reinterpret_cast<QRgb*>(shadow.scanLine(y));
+        for (int x = 0; x < shadow.width(); ++x) {
+            const double left = target.left() + (x - 1) * sx;
+            const double right = target.left() + (x + 2) * sx;
+            const double f =
+                fy * std::clamp(std::min(left - window.left(), window.right() - right) / fade, 0.0, 1.0);
+            if (f >= 1) continue;
+            const QRgb p = row[x];
+            row[x] = qRgba(int(qRed(p) * f), int(qGreen(p) * f), int(qBlue(p) * f), int(qAlpha(p) * f));
+        }
+    }
 }
 
 void NotchShadow::draw(QPainter& painter, const QPainterPath& path, const QPointF& offset,
-                       const QColor& color, double opacity) {
+                       const QColor& color, double opacity, const QRectF& window) {
     if (opacity <= 0 || path.isEmpty()) return;
     const QRectF bounds = path.boundingRect();
-    const QImage shadow = blurred(path, bounds, color);
-    const double margin = (shadow.width() - std::ceil(bounds.width() * scale)) / 2 / scale;
+    if (m_cache.isNull() || path != m_cachedPath || color != m_cachedColor || offset != m_cachedOffset ||
+        window != m_cachedWindow) {
+        m_cache = blurred(path, bounds, color);
+        const double margin = (m_cache.width() - std::ceil(bounds.width() * scale)) / 2 / scale;
+        m_cachedTarget = QRectF(bounds.left() - margin + offset.x(), bounds.top() - margin + offset.y(),
+                                m_cache.width() / scale, m_cache.height() / scale);
+        fadeBefore(m_cache, m_cachedTarget, window);
+        m_cachedPath = path;
+        m_cachedColor = color;
+        m_cachedOffset = offset;
+        m_cachedWindow = window;
+    }
     painter.save();
+    // Scaled up smoothly from half size; the fade is in the image, so sampling stays inside the window.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setOpacity(painter.opacity() * opacity);
-    const QRectF target(bounds.left() - margin + offset.x(), bounds.top() - margin + offset.y(),
-                        shadow.width() / scale, shadow.height() / scale);
-    painter.drawImage(target, shadow);
+    painter.drawImage(m_cachedTarget, m_cache);
     painter.restore();
 }

@@ -149,6 +149,12 @@ void NotchView::finishAnimations() {
             animation->setCurrentTime(animation->duration());
 }
 
+void NotchView::seekAnimations(int ms) {
+    for (QVariantAnimation* animation : {&m_openAnimation, &m_flashAnimation})
+        if (animation->state() == QAbstractAnimation::Running)
+            animation->setCurrentTime(std::min(ms, animation->duration()));
+}
+
 QRectF NotchView::frameRect() const {
     const NotchGeometry& g = m_model.geometry();
     const double width = mix(g.pillWidth(), g.cardWidth(), m_openness);
@@ -248,7 +254,7 @@ void NotchView::paintEvent(QPaintEvent*) {
     const QPainterPath shape = shapePath();
     const double shown = std::clamp(m_openness, 0.0, 1.0);
     if (m_shadowEnabled)
-        m_shadow.draw(painter, shape, QPointF(0, shadowOffsetY), Qt::black, shadowOpacity * shown);
+        m_shadow.draw(painter, shape, QPointF(0, shadowOffsetY), Qt::black, shadowOpacity * shown, rect());
     painter.fillPath(shape, Qt::black);
     if (shown > 0) {
         // Only the inner half of the hairline shows: the whole stack is clipped to the shape.

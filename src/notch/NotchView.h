@@ -36,6 +36,9 @@ public:
     bool isAnimating() const;
     // Jumps every running animation to its end, as if it had played.
     void finishAnimations();
+    // Shows every running animation `ms` after its start, as one of its frames does; for drawing the
+    // frames (the gallery, tests).
+    void seekAnimations(int ms);
 
     // The panel's size for the model's geometry.
     QSize sizeHint() const override;

@@ -11,6 +11,8 @@
 #include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -176,6 +178,54 @@ private slots:
         f.model.setHotKeyBound(false);
         QCOMPARE(f.text("title"), "Instant Replay");
         QVERIFY(!f.find<KeyCap>("keyCap")->isVisibleTo(f.view.get()));
+    }
+
+    // Every frame of the closing and opening animations, as a compositing desktop shows them: nothing but
+    // shadow outside the notch shape (no content cut off at the sides, no stray glyphs), and a shadow that
+    // fades out before the window's edges instead of being cut off by them.
+    void animationFramesStayInside() {
+        Fixture f(Phase::saved(clip));
+        f.view->setShadowEnabled(true);
+        int frames = 0;
+        for (const bool open : {false, true}) {
+            f.model.setExpanded(open);
+            for (int ms = 0; ms == 0 || f.view->isAnimating(); ms += 8) {
+                f.view->seekAnimations(ms);
+                QImage frame(f.view->size(), QImage::Format_ARGB32_Premultiplied);
+                frame.fill(Qt::transparent);
+                f.view->render(&frame, QPoint(), QRegion(), QWidget::DrawChildren);
+                // The shape with a pixel of antialiasing around it.
+                QImage inside(frame.size(), QImage::Format_Alpha8);
+                inside.fill(0);
+                QPainter painter(&inside);
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setPen(QPen(Qt::black, 3));
+                painter.setBrush(Qt::black);
+                painter.drawPath(f.view->shapePath());
+                painter.end();
+                QString fault;
+                for (int y = 0; y < frame.height() && fault.isEmpty(); ++y) {
+                    const auto* row = reinterpret_cast<const QRgb*>(frame.constScanLine(y));
+                    for (int x = 0; x < frame.width() && fault.isEmpty(); ++x) {
+                        const bool edge = x == 0 || x == frame.width() - 1 || y == frame.height() - 1;
+                        if (edge && qAlpha(row[x]) != 0)
+                            fault = QStringLiteral("cut off at the window's edge at %1,%2").arg(x).arg(y);
+                        else if (inside.constScanLine(y)[x] == 0 &&
+                                 (qRed(row[x]) | qGreen(row[x]) | qBlue(row[x])))
+                            fault = QStringLiteral("content outside the card at %1,%2").arg(x).arg(y);
+                    }
+                }
+                QVERIFY2(fault.isEmpty(),
+                         qPrintable(QStringLiteral("%1 %2 ms (openness %3, shape %4): %5")
+                                        .arg(open ? "opening" : "closing")
+                                        .arg(ms)
+                                        .arg(f.view->openness())
+                                        .arg(QString::number(f.view->shapePath().boundingRect().width()))
+                                        .arg(fault)));
+                ++frames;
+            }
+        }
+        QVERIFY(frames > 20);
     }
 
     void chipClickChangesSaveLength() {

@@ -155,7 +155,10 @@ private slots:
 
         // a.mp4: frames 0 to 59 every 1/30 s, key frames 0 and 30.
         QTest::newRow("between frames: the frame shown") << "a.mp4" << 0.51 << 0.0 << 0.0 << 15 << QSize();
-        QTest::newRow("key frame within tolerance") << "a.mp4" << 1.5 << 1.0 << 0.0 << 30 << QSize();
+        // Within the tolerances, the nearest frame: not the first one the window lets in.
+        QTest::newRow("nearest, not the earliest allowed") << "a.mp4" << 1.5 << 1.0 << 0.0 << 45 << QSize();
+        QTest::newRow("nearest is just after") << "a.mp4" << 0.83 << 0.35 << 0.35 << 25 << QSize();
+        QTest::newRow("nearest is just before") << "a.mp4" << 0.81 << 0.35 << 0.35 << 24 << QSize();
         QTest::newRow("before the start, tolerance after") << "a.mp4" << -0.05 << 0.0 << 0.1 << 0 << QSize();
         QTest::newRow("after the end, no tolerance") << "a.mp4" << 2.5 << 0.0 << 0.0 << -1 << QSize();
         QTest::newRow("wide frame fitted") << "wide.mp4" << 0.17 << 0.0 << 0.0 << 5 << QSize(360, 225);

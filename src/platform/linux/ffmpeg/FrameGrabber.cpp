@@ -4,6 +4,7 @@
 #include "platform/linux/ffmpeg/VideoDecoder.h"
 #include "platform/linux/ffmpeg/VideoInput.h"
 
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -96,30 +97,43 @@ Result<ImageAtTime> imageAt(const QString& path, MediaTime time, MediaTime toler
     // Fails only before the first key frame, where decoding from the start is right anyway.
     input.seekBackward(target);
 
-    // The latest frame stamped before the window: it is the one shown at `target` if the next one
-    // comes after it.
-    ffmpeg::FramePtr earlier(av_frame_alloc());
+    // The frame nearest `target` among those stamped within the tolerances and the one shown at `target`
+    // (stamped before it, the next one after it), which counts whatever the tolerances.
+    ffmpeg::FramePtr best(av_frame_alloc());
+    ffmpeg::FramePtr previous(av_frame_alloc());
     ffmpeg::FramePtr frame(av_frame_alloc());
-    if (!earlier || !frame) return ffmpeg::failure(AVERROR(ENOMEM));
-    bool haveEarlier = false;
+    if (!best || !previous || !frame) return ffmpeg::failure(AVERROR(ENOMEM));
+    std::optional<int64_t> bestDistance;
+    const auto consider = [&](AVFrame* candidate) {
+        const int64_t distance = std::abs(candidate->best_effort_timestamp - target);
+        if (bestDistance && distance >= *bestDistance) return; // the earlier of two as near
+        av_frame_unref(best.get());
+        av_frame_ref(best.get(), candidate);
+        bestDistance = distance;
+    };
+    bool havePrevious = false;
     for (;;) {
         Result<bool> decoded = decoder.value()->next(input, frame.get());
         if (!decoded) return decoded.error();
         if (!decoded.value()) {
-            if (haveEarlier && shownUntil(earlier.get(), input) > target)
-                return picture(earlier.get(), earlier->best_effort_timestamp, timeBase, maxSize);
-            return ffmpeg::failure("no frame within the tolerances of the requested time");
+            if (havePrevious && previous->best_effort_timestamp <= target &&
+                shownUntil(previous.get(), input) > target)
+                consider(previous.get());
+            break;
         }
         const int64_t pts = frame->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) continue;
-        if (haveEarlier && pts > target)
-            return picture(earlier.get(), earlier->best_effort_timestamp, timeBase, maxSize);
-        if (pts >= earliest && pts <= latest) return picture(frame.get(), pts, timeBase, maxSize);
-        if (pts > latest) return ffmpeg::failure("no frame within the tolerances of the requested time");
-        std::swap(earlier, frame);
+        if (havePrevious && previous->best_effort_timestamp <= target && pts > target)
+            consider(previous.get());
+        if (pts >= earliest && pts <= latest) consider(frame.get());
+        // Later frames are only farther away.
+        if (pts > latest || (pts > target && bestDistance && pts - target >= *bestDistance)) break;
+        std::swap(previous, frame);
         av_frame_unref(frame.get());
-        haveEarlier = true;
+        havePrevious = true;
     }
+    if (!bestDistance) return ffmpeg::failure("no frame within the tolerances of the requested time");
+    return picture(best.get(), best->best_effort_timestamp, timeBase, maxSize);
 }
 
 } // namespace FrameGrabber
