@@ -358,10 +358,11 @@ private slots:
             after.begin(), after.end(), [&](const QString& name) { return !before.contains(name); }));
         QVERIFY2(Probe::duration(clip) > 1.5, qPrintable(QString::number(Probe::duration(clip))));
         QCOMPARE(Probe::decodeErrors(clip), QString());
-        QVERIFY(headless->waitForFinished(10000));
+        const bool ended = headless->waitForFinished(20000);
+        const QString reason = QString::fromLocal8Bit(headless->readAllStandardError());
+        QVERIFY2(ended, qPrintable(reason));
         QCOMPARE(headless->exitStatus(), QProcess::NormalExit);
         QCOMPARE(headless->exitCode(), 1);
-        const QString reason = QString::fromLocal8Bit(headless->readAllStandardError());
         QVERIFY2(reason.contains("X display"), qPrintable(reason));
         QCOMPARE(buffers(), QStringList());
     }
