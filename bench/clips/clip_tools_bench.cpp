@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     print("handoff (6 frames, 1600 px PNG)",
           measure(runs, [&] { prompt = AgentHandoff::makePrompt(assets, clip, 6); }), handoffTargetMs);
     if (!prompt) {
-        std::fprintf(stderr, "handoff failed: %s\n", qPrintable(prompt.error().description));
+        std::fprintf(stderr, "handoff failed: %s\n", qPrintable(prompt.error().message));
         return 1;
     }
     qint64 bytes = 0;

@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
             if (r)
                 clip = r.value();
             else
-                std::fprintf(stderr, "save failed: %s\n", qPrintable(r.error().description));
+                std::fprintf(stderr, "save failed: %s\n", qPrintable(r.error().message));
             done = true;
         });
         while (!done)

@@ -116,7 +116,7 @@ void AppDelegate::updateBufferFill() {
     const double b = fill.seconds;
     const double shown = m_model.buffered();
     if (std::abs(b - shown) >= 0.5 || ((b == 0) != (shown == 0))) m_model.setBuffered(b);
-    const QString writeError = fill.writeError ? fill.writeError->description : QString();
+    const QString writeError = fill.writeError ? fill.writeError->message : QString();
     if (writeError != m_model.writeError()) {
         if (!writeError.isEmpty()) {
             qCWarning(lcApp).noquote() << "Not recording:" << writeError;
@@ -129,7 +129,7 @@ void AppDelegate::updateBufferFill() {
 QString AppDelegate::failureText(const Error& error) const {
     if (!m_shell.captureAllowed())
         return QStringLiteral("Allow Ferrovane to record the screen, then try again.");
-    return error.localizedDescription();
+    return error.message;
 }
 
 void AppDelegate::startRecording(bool showWelcome) {
@@ -176,7 +176,7 @@ void AppDelegate::recordingStopped(const Error& error) {
     if (paused()) return;
     if (isDisplayResized(error)) {
         // The display's new size is the new native size: rebuilt at once, as a settings change would.
-        qCInfo(lcApp) << error.description << "- recording at the new size";
+        qCInfo(lcApp) << error.message << "- recording at the new size";
         m_restart.reset();
         replaceRecorder();
         startRecording(false);
@@ -188,7 +188,7 @@ void AppDelegate::recordingStopped(const Error& error) {
         return;
     }
     ++m_restartAttempts;
-    qCWarning(lcApp).noquote() << "Recording stopped:" << error.description << "- starting again in"
+    qCWarning(lcApp).noquote() << "Recording stopped:" << error.message << "- starting again in"
                                << restartDelay << "s";
     m_restart = m_scheduler.after(restartDelay, weakly(this, [](AppDelegate& d) {
                                       if (d.paused()) return;
@@ -301,7 +301,7 @@ void AppDelegate::saveFinished(const Result<QString>& result) {
     for (SaveReply& reply : std::exchange(m_saveReplies, {}))
         if (reply) reply(result);
     if (!result) {
-        showNotice(result.error().localizedDescription(), QString(), Peek::Yes);
+        showNotice(result.error().message, QString(), Peek::Yes);
         return;
     }
     const QString clip = result.value();
@@ -353,7 +353,7 @@ void AppDelegate::showNotice(const QString& text, const QString& cause, Peek pee
 void AppDelegate::showFailure(const Error& error) {
     const QString text = failureText(error);
     const QString said =
-        text == error.description ? text : text + QStringLiteral(" (") + error.description + ')';
+        text == error.message ? text : text + QStringLiteral(" (") + error.message + ')';
     qCWarning(lcApp).noquote() << said;
     m_lastError = said;
     m_model.setPhase(Phase::failed(text));
@@ -361,7 +361,7 @@ void AppDelegate::showFailure(const Error& error) {
 
 AppDelegate::Opened AppDelegate::noticeUnless(const QString& text) {
     return weakly(this, [text](AppDelegate& d, const Status& opened) {
-        if (!opened) d.showNotice(text, opened.error().description, Peek::Yes);
+        if (!opened) d.showNotice(text, opened.error().message, Peek::Yes);
     });
 }
 
@@ -417,7 +417,7 @@ void AppDelegate::sendToClaude() {
                             d.returnToLive(12);
                         } else {
                             d.showNotice(QStringLiteral("Couldn't extract frames"),
-                                         status.error().description, Peek::No);
+                                         status.error().message, Peek::No);
                         }
                     }));
 }

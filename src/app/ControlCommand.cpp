@@ -15,7 +15,7 @@ void printLine(QString text, FILE* stream) {
 int runControlCommand(ControlCommand command, ControlChannel& channel) {
     const Result<QString> answer = channel.send(command);
     if (!answer) {
-        printLine(answer.error().localizedDescription(), stderr);
+        printLine(answer.error().message, stderr);
         return 1;
     }
     if (command == ControlCommand::Status || command == ControlCommand::Save)

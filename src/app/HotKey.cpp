@@ -16,7 +16,7 @@ HotKey::HotKey(Qt::Key keyCode, Qt::KeyboardModifiers modifiers, Action action,
         qCWarning(lcApp).noquote() << QStringLiteral(
                                           "%1 is not bound on this desktop (%2). Bind ferrovane --save "
                                           "to a key in your desktop's keyboard settings.")
-                                          .arg(name, error.description);
+                                          .arg(name, error.message);
         if (unavailable) unavailable();
     };
     platform->setOnLost(say);

@@ -5,20 +5,19 @@
 #include <utility>
 #include <variant>
 
-// An error as a value: a domain that says who raised it, a code within that domain and the text the
-// user sees. Platform backends pass their library's message through, with the system's errno as the code
-// where the cause is one; the recorder adds its own domain.
+// An error as a value: a category that says who raised it, a code within that category and the message
+// the user reads. Platform backends pass their library's message through, with the system's errno as the
+// code where the cause is one; the recorder has a category of its own.
 struct Error {
-    QString domain;
+    QString category;
     int code = 0;
-    QString description;
+    QString message;
 
-    QString localizedDescription() const { return description; }
     friend bool operator==(const Error&, const Error&) = default;
 };
 
-inline Error platformError(QString description, int code = 0) {
-    return Error{QStringLiteral("platform"), code, std::move(description)};
+inline Error platformError(QString message, int code = 0) {
+    return Error{QStringLiteral("platform"), code, std::move(message)};
 }
 
 // Either a value or an error. Small on purpose: std::expected is C++23.

@@ -54,7 +54,7 @@ inline Error displayResized(const QString& description) {
     return Error{QStringLiteral("capture.resized"), 0, description};
 }
 inline bool isDisplayResized(const Error& error) {
-    return error.domain == QLatin1String("capture.resized");
+    return error.category == QLatin1String("capture.resized");
 }
 
 // A running capture of one display. Frames reach the handler on the handler context's thread; the stop

@@ -20,7 +20,7 @@ namespace {
 constexpr double minimumClipSeconds = 0.2;
 
 Error exportFailure(const Error& cause) {
-    const QString message = cause.description;
+    const QString message = cause.message;
     return ReplayError::exportFailed(message.isEmpty() ? QStringLiteral("unknown error") : message).toError();
 }
 
@@ -34,7 +34,7 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
         Result<AssetInfo> info = assets.loadAsset(segment.url);
         // A segment deleted or damaged behind the recorder's back leaves a gap, not a lost save.
         if (!info) {
-            qCInfo(lcExport) << "skipping" << segment.url << ":" << info.error().description;
+            qCInfo(lcExport) << "skipping" << segment.url << ":" << info.error().message;
             unreadable = info.error();
             continue;
         }
@@ -69,17 +69,17 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
     Status done = copied ? copied : exportFailure(copied.error());
     if (!copied && cannotWrite(copied.error())) {
         // Encoding again would write as much and meet the same end; say so at once.
-        qCDebug(lcExport) << "export failed:" << copied.error().description;
+        qCDebug(lcExport) << "export failed:" << copied.error().message;
         return done.error();
     }
     if (!done) {
         // Copying was refused (segments of different sizes, say): encode again.
-        qCDebug(lcExport) << "passthrough refused:" << done.error().description << "- encoding again";
+        qCDebug(lcExport) << "passthrough refused:" << done.error().message << "- encoding again";
         clip.truncate();
         done = run(assets, composition.value(), ExportPreset::HighestQuality, clip.path());
     }
     if (!done) {
-        qCDebug(lcExport) << "export failed:" << done.error().description;
+        qCDebug(lcExport) << "export failed:" << done.error().message;
         return done.error();
     }
     Result<QString> published = clip.publish();
@@ -95,7 +95,7 @@ Status run(MediaAssets& assets, const Composition& composition, ExportPreset pre
 }
 
 bool cannotWrite(const Error& error) {
-    if (error.domain != platformError(QString()).domain) return false;
+    if (error.category != platformError(QString()).category) return false;
     switch (error.code) {
     case ENOSPC:
     case EDQUOT:

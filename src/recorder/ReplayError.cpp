@@ -13,9 +13,9 @@ QString ReplayError::errorDescription() const {
 }
 
 Error ReplayError::toError() const {
-    return Error{domain, int(m_kind), errorDescription()};
+    return Error{category, int(m_kind), errorDescription()};
 }
 
 bool ReplayError::is(const Error& error, Kind kind) {
-    return error.domain == domain && error.code == int(kind);
+    return error.category == category && error.code == int(kind);
 }

@@ -9,13 +9,13 @@ class ReplayError {
 public:
     enum class Kind { ExportFailed = 1, NoDisplay, NothingRecorded };
 
-    static inline const QString domain = QStringLiteral("ReplayError");
+    static inline const QString category = QStringLiteral("ReplayError");
 
     static ReplayError exportFailed(QString message) {
         return ReplayError(Kind::ExportFailed, std::move(message));
     }
     // With the cause's own text as the message.
-    static ReplayError exportFailed(const Error& cause) { return exportFailed(cause.description); }
+    static ReplayError exportFailed(const Error& cause) { return exportFailed(cause.message); }
     static ReplayError noDisplay() { return ReplayError(Kind::NoDisplay); }
     static ReplayError nothingRecorded() { return ReplayError(Kind::NothingRecorded); }
 

@@ -39,7 +39,7 @@ QThreadPool& exportPool() {
 // writer's sentence about a segment file nobody knows of.
 QString reasonOf(const Error& error) {
     if (error.code > 0 && error.code < 4096) return QString::fromLocal8Bit(strerror(error.code));
-    return error.description;
+    return error.message;
 }
 
 Error stoppedBeforeStart() {
@@ -88,7 +88,7 @@ void ReplayRecorder::start(StartCompletion done) {
         if (m_stopped) return finishStart(stoppedBeforeStart());
         Result<std::unique_ptr<WorkFolder>> folder = WorkFolder::create(m_workDir);
         if (!folder) {
-            qCDebug(lcRecorder) << "cannot make the buffer folder:" << folder.error().description;
+            qCDebug(lcRecorder) << "cannot make the buffer folder:" << folder.error().message;
             return finishStart(folder.error());
         }
         m_workFolder = folder.take();
@@ -264,8 +264,8 @@ void ReplayRecorder::segmentFinished(const Status& status, const QString& url, M
 
 void ReplayRecorder::noteBufferError(const Error& error) {
     m_queue->assertCurrent();
-    if (!m_bufferError || m_bufferError->description != error.description)
-        qCDebug(lcRecorder) << "segment not written:" << error.description;
+    if (!m_bufferError || m_bufferError->message != error.message)
+        qCDebug(lcRecorder) << "segment not written:" << error.message;
     m_bufferError = error;
 }
 

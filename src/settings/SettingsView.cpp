@@ -253,8 +253,8 @@ void SettingsView::setLaunchAtLogin(bool on) {
     m_launchAtLogin->setChecked(status.ok() ? on : m_loginItem.enabled());
     m_loginError->setVisible(!status.ok());
     // The message says what the user can do; the reason stays at hand for whoever looks closer.
-    m_loginError->setToolTip(status.ok() ? QString() : status.error().description);
-    if (!status.ok()) qCInfo(lcSettings) << "login item:" << status.error().description;
+    m_loginError->setToolTip(status.ok() ? QString() : status.error().message);
+    if (!status.ok()) qCInfo(lcSettings) << "login item:" << status.error().message;
 }
 
 void SettingsView::setShortcutBound(bool bound) {

@@ -362,7 +362,7 @@ private slots:
         rig.delegate->saveReplay(reply); // refused while working
         QCOMPARE(rig.current().saves, std::vector<double>{asked});
         QCOMPARE(replies.size(), size_t(1));
-        QCOMPARE(replies[0].error().description, "A save is already in progress.");
+        QCOMPARE(replies[0].error().message, "A save is already in progress.");
         if (fails)
             rig.current().pendingSave(platformError("Could not save the replay: No space left on device"));
         else
@@ -372,7 +372,7 @@ private slots:
                                    : Phase::saved(QUrl::fromLocalFile(clip));
         QCOMPARE(rig.model.phase(), result);
         QCOMPARE(replies.size(), size_t(2));
-        QCOMPARE(replies[1] ? replies[1].value() : replies[1].error().description,
+        QCOMPARE(replies[1] ? replies[1].value() : replies[1].error().message,
                  fails ? "Could not save the replay: No space left on device" : clip);
         QCOMPARE(rig.shell.sounds, sound && !fails ? 1 : 0);
         QCOMPARE(rig.shell.peeks, (std::vector<double>{3, fails ? 4.0 : 6.0}));
@@ -407,7 +407,7 @@ private slots:
         const Phase before = rig.model.phase();
         rig.shell.peeks.clear();
         QString heard;
-        rig.delegate->saveReplay([&](const Result<QString>& result) { heard = result.error().description; });
+        rig.delegate->saveReplay([&](const Result<QString>& result) { heard = result.error().message; });
         QCOMPARE(heard, reason);
         QCOMPARE(rig.shell.peeks, std::vector<double>{5});
         QCOMPARE(rig.model.phase(), before);

@@ -38,7 +38,7 @@ private slots:
             std::optional<Status> started;
             recording->start([&](const Status& status) { started = status; });
             QVERIFY(QTest::qWaitFor([&] { return started.has_value(); }));
-            QVERIFY2(started->ok(), qPrintable(started->ok() ? QString() : started->error().description));
+            QVERIFY2(started->ok(), qPrintable(started->ok() ? QString() : started->error().message));
             bool stopped = false;
             recording->stop([&, recording] {
                 stopped = true;

@@ -122,7 +122,7 @@ private slots:
     void thirtySecondClip() {
         m_pasteboard->setFile(m_clip);
         const Result<QString> prompt = handoff(m_clip);
-        QVERIFY2(prompt.ok(), qPrintable(prompt ? QString() : prompt.error().description));
+        QVERIFY2(prompt.ok(), qPrintable(prompt ? QString() : prompt.error().message));
 
         QCOMPARE(QDir(m_frames).entryList(QDir::Files),
                  (QStringList{"frame-01.png", "frame-02.png", "frame-03.png", "frame-04.png", "frame-05.png",

@@ -33,7 +33,7 @@ private slots:
             QCOMPARE(result.value(), results);
         else
             QCOMPARE(result.error(),
-                     Error({code == 1 ? PortalRequest::cancelledDomain : "portal", int(code), error}));
+                     Error({code == 1 ? PortalRequest::cancelledCategory : "portal", int(code), error}));
     }
 
     void cursorModes_data() {

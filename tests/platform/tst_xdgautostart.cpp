@@ -83,9 +83,9 @@ private slots:
         writeFile(blocker, "x");
         XdgAutostart item("/usr/bin/ferrovane");
         const Status registered = item.registerItem();
-        QCOMPARE(registered.ok() ? QString() : registered.error().description, registerError);
+        QCOMPARE(registered.ok() ? QString() : registered.error().message, registerError);
         const Status unregistered = item.unregisterItem();
-        QCOMPARE(unregistered.ok() ? QString() : unregistered.error().description, unregisterError);
+        QCOMPARE(unregistered.ok() ? QString() : unregistered.error().message, unregisterError);
     }
 };
 

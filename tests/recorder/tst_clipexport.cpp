@@ -92,7 +92,7 @@ private slots:
             QVERIFY(rig.clips().isEmpty());
             return;
         }
-        QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().description));
+        QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().message));
         QCOMPARE(rig.ranges(), ranges);
         QCOMPARE(rig.assets->exports.back().second, ExportPreset::Passthrough);
         QCOMPARE(rig.clips(), QStringList{QFileInfo(clip.value()).fileName()});
@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(visibleWhileWriting, QStringList());
         QCOMPARE(QDir(rig.folder).entryList(QDir::Files | QDir::Hidden),
                  clip.ok() ? QStringList{QFileInfo(clip.value()).fileName()} : QStringList());
-        QCOMPARE(clip.ok() ? QString() : clip.error().localizedDescription(), message);
+        QCOMPARE(clip.ok() ? QString() : clip.error().message, message);
         if (folderIsAFile) QFile::remove(rig.folder);
         QTRY_COMPARE(rig.recorder->snapshot().exportsInProgress, 0);
         QCOMPARE(rig.recorder->snapshot().segments.size(), size_t(2)); // the buffer is untouched

@@ -45,7 +45,7 @@ private slots:
             }
         }
         const Result<QString> clip = rig.save(5, timeOf(12 * fps).seconds());
-        QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().description));
+        QVERIFY2(clip.ok(), qPrintable(clip.ok() ? "" : clip.error().message));
 
         QCOMPARE(Probe::videoStream(clip.value())["start_time"].toString().toDouble(), 0.0);
         QVERIFY2(std::abs(Probe::duration(clip.value()) - 5.0) <= 1.0 / fps,

@@ -30,7 +30,7 @@ private slots:
 
     void changingScreenRollsSegments() {
         const Status started = m_recorder->startAndWait();
-        QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().description));
+        QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().message));
         QTRY_VERIFY_WITH_TIMEOUT(m_recorder->snapshot().segments.size() >= 2, 20000);
 
         const auto state = m_recorder->snapshot();

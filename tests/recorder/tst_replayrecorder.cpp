@@ -323,9 +323,9 @@ private slots:
         rig.clock->set(106);
         const ReplayRecorder::Fill fill = rig.recorder->fill();
         QCOMPARE(fill.seconds, 0.0);
-        QCOMPARE(fill.writeError ? fill.writeError->description : QString(),
+        QCOMPARE(fill.writeError ? fill.writeError->message : QString(),
                  "The buffer cannot be written: No space left on device");
-        QCOMPARE(rig.save(5, 106).error().description, "Could not save the replay: No space left on device");
+        QCOMPARE(rig.save(5, 106).error().message, "Could not save the replay: No space left on device");
         rig.writers->openError.reset();
         rig.writers->finishError.reset();
         rig.rollEvery5(110, 115);

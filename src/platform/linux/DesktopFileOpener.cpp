@@ -86,9 +86,9 @@ void DesktopFileOpener::throughPortal(const QString& path, Target target, Done d
         [this, pending, path, done = std::move(done)](const Result<QVariantMap>& answer) mutable {
             pending->reset();
             // The user closing the portal's application chooser is an answer too.
-            if (answer || answer.error().domain == PortalRequest::cancelledDomain) return done(Ok{});
+            if (answer || answer.error().category == PortalRequest::cancelledCategory) return done(Ok{});
             qCDebug(lcApp) << "the desktop's portal did not open" << path << ":"
-                           << answer.error().description;
+                           << answer.error().message;
             throughXdgOpen(path, std::move(done));
         });
 }

@@ -71,14 +71,14 @@ private slots:
         QFETCH(bool, readable);
         const Result<AssetInfo> info = m_assets.loadAsset(file(name));
         QCOMPARE(info.ok(), readable);
-        QVERIFY(readable ? !info.value().hasVideoTrack : !info.error().description.isEmpty());
+        QVERIFY(readable ? !info.value().hasVideoTrack : !info.error().message.isEmpty());
     }
 
     void passthroughCopiesFromTheKeyFrameBeforeTheCut() {
         const QString clip = file("passthrough.mp4");
         const Status status =
             m_assets.exportComposition(compose({"a.mp4", "b.mp4"}, 1.27), ExportPreset::Passthrough, clip);
-        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().description));
+        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().message));
 
         const QJsonObject video = Probe::videoStream(clip);
         QCOMPARE(video["start_time"].toString().toDouble(), 0.0);
@@ -117,7 +117,7 @@ private slots:
         const MediaTime length = composition.ranges[1].at + composition.ranges[1].duration;
         const QString clip = file("brief.mp4");
         const Status status = m_assets.exportComposition(composition, ExportPreset::Passthrough, clip);
-        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().description));
+        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().message));
 
         QCOMPARE(Probe::decodeErrors(clip), QString());
         QCOMPARE(Probe::videoStream(clip)["r_frame_rate"].toString(), "30/1");
@@ -138,7 +138,7 @@ private slots:
 
         const QString clip = file("encoded.mp4");
         const Status status = m_assets.exportComposition(composition, ExportPreset::HighestQuality, clip);
-        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().description));
+        QVERIFY2(status.ok(), qPrintable(status ? QString() : status.error().message));
         const QJsonObject video = Probe::videoStream(clip);
         QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()), QSize(384, 216));
         QVERIFY(std::abs(durationOf(video) - (4 - 0.51)) < 1.0 / 30);
@@ -176,7 +176,7 @@ private slots:
             m_assets.imageAt(file(name), MediaTime::fromSeconds(time), MediaTime::fromSeconds(before),
                              MediaTime::fromSeconds(after), QSize(360, 360));
         QCOMPARE(image.ok(), frame >= 0);
-        QVERIFY(image.ok() || !image.error().description.isEmpty());
+        QVERIFY(image.ok() || !image.error().message.isEmpty());
         if (frame < 0) return;
         QCOMPARE(CodedFrames::read(image.value().image), frame);
         QCOMPARE(image.value().actualTime, MediaTime(frame * 512, 15360)); // libx264's 30 fps time base

@@ -71,7 +71,7 @@ private slots:
                  [&](FileOpener::Done done) { opener.openFolder(QDir::home().filePath("clips"), done); },
                  [&](FileOpener::Done done) { opener.reveal(m_clip, done); }}) {
             const Status opened = answer(operation);
-            QCOMPARE(opened ? QString() : opened.error().description, error);
+            QCOMPARE(opened ? QString() : opened.error().message, error);
         }
         QVERIFY(QFileInfo(QDir::home().filePath("clips")).isDir());
     }
@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(m_bus.call(add).errorMessage(), QString());
         DesktopFileOpener opener(m_bus);
         const Status shown = answer([&](FileOpener::Done done) { opener.reveal(m_clip, done); });
-        QVERIFY2(shown.ok(), qPrintable(shown.ok() ? QString() : shown.error().description));
+        QVERIFY2(shown.ok(), qPrintable(shown.ok() ? QString() : shown.error().message));
     }
 };
 

@@ -238,7 +238,7 @@ private slots:
 
         auto opened = m_factory.openWriter(m_dir->filePath(name), settingsFor(size, 30));
         QVERIFY(!opened.ok());
-        QVERIFY2(opened.error().description.contains(mentions), qPrintable(opened.error().description));
+        QVERIFY2(opened.error().message.contains(mentions), qPrintable(opened.error().message));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
                  QStringList{"existing.mp4"});
         QVERIFY(existing.open(QIODevice::ReadOnly));
@@ -283,8 +283,8 @@ private slots:
         const Outcome outcome = finish(std::move(writer), at(2))();
         QVERIFY(outcome.status && !outcome.completed());
         // The reason reaches the recorder, not just the failure.
-        QVERIFY2(outcome.status->error().description.contains(reason),
-                 qPrintable(outcome.status->error().description));
+        QVERIFY2(outcome.status->error().message.contains(reason),
+                 qPrintable(outcome.status->error().message));
         QCOMPARE(outcome.calls, 1);
         QVERIFY(!outcome.onCallerThread);
     }

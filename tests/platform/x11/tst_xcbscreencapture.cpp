@@ -158,7 +158,7 @@ private slots:
     // The start fails on the caller's thread, naming the display; the stop handler never hears of it.
     void unreachableDisplay() {
         XcbScreenCapture capture(QStringLiteral(":4242"));
-        QVERIFY(capture.shareableContent().error().localizedDescription().contains("\":4242\""));
+        QVERIFY(capture.shareableContent().error().message.contains("\":4242\""));
         FrameLog log;
         auto stream = capture.createStream(DisplayInfo{1, "X", 640, 480, 0, 0}, {},
                                            StreamConfiguration{.minimumFrameInterval = interval}, this,

@@ -22,7 +22,7 @@ QString ControlService::Save() {
     if (!m_handlers.save) return {};
     m_handlers.save([bus = connection(), call = message()](const Result<QString>& result) {
         bus.send(result ? call.createReply(result.value())
-                        : call.createErrorReply(QDBusError::Failed, result.error().localizedDescription()));
+                        : call.createErrorReply(QDBusError::Failed, result.error().message));
     });
     return {};
 }

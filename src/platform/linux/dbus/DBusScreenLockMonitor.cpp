@@ -31,7 +31,7 @@ DBusScreenLockMonitor::DBusScreenLockMonitor(const QDBusConnection& sessionBus,
         if (path)
             watchSession(path.value());
         else
-            qCInfo(lcDbus) << "no logind session to follow:" << path.error().description;
+            qCInfo(lcDbus) << "no logind session to follow:" << path.error().message;
     });
 }
 

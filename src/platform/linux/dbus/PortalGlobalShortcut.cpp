@@ -98,7 +98,7 @@ Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handl
         {{QStringLiteral("session_handle_token"), PortalRequest::newToken()}}, callTimeoutMs,
         [this, shortcuts](const Result<QVariantMap>& created) {
             if (!created) {
-                qCDebug(lcDbus) << "no global shortcut session:" << created.error().description;
+                qCDebug(lcDbus) << "no global shortcut session:" << created.error().message;
                 if (m_lost) m_lost(created.error());
                 return;
             }
@@ -109,7 +109,7 @@ Status PortalGlobalShortcut::registerShortcut(QKeyCombination combination, Handl
                 {}, bindTimeoutMs, [this](const Result<QVariantMap>& bound) {
                     if (!bound) {
                         if (m_lost) m_lost(bound.error());
-                        qCDebug(lcDbus) << "the global shortcut was not bound:" << bound.error().description;
+                        qCDebug(lcDbus) << "the global shortcut was not bound:" << bound.error().message;
                         return;
                     }
                     m_bound = true;

@@ -23,7 +23,7 @@ Result<QVariantMap> fromResponse(uint code, const QVariantMap& results, const QS
     case 0:
         return results;
     case 1:
-        return Error{cancelledDomain, 1,
+        return Error{cancelledCategory, 1,
                      (sharing ? QStringLiteral("Screen sharing was not allowed (%1).")
                               : QStringLiteral("The desktop's request was turned down (%1)."))
                          .arg(step)};

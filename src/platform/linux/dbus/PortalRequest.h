@@ -19,8 +19,8 @@ namespace PortalRequest {
 
 constexpr const char* service = "org.freedesktop.portal.Desktop";
 constexpr const char* objectPath = "/org/freedesktop/portal/desktop";
-// The error domain of a request the user turned down.
-inline const QString cancelledDomain = QStringLiteral("portal.cancelled");
+// The error category of a request the user turned down.
+inline const QString cancelledCategory = QStringLiteral("portal.cancelled");
 
 using Done = std::function<void(const Result<QVariantMap>&)>;
 

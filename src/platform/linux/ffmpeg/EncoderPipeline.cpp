@@ -166,7 +166,7 @@ void EncoderPipeline::run() {
 
 void EncoderPipeline::fail(PipelineSegment& segment, const Error& error) {
     if (!segment.error) {
-        qCDebug(lcEncoder) << "segment failed:" << error.description;
+        qCDebug(lcEncoder) << "segment failed:" << error.message;
         segment.error = error;
     }
     segment.failed = true;
@@ -228,7 +228,7 @@ void EncoderPipeline::complete(Finish& finish) {
         status = platformError(QStringLiteral("The movie file was closed before it was complete."));
     else
         status = segment.file->finish(finish.endTicks, nominalTicks());
-    if (!status) qCDebug(lcEncoder) << "segment not completed:" << status.error().description;
+    if (!status) qCDebug(lcEncoder) << "segment not completed:" << status.error().message;
     segment.file.reset(); // the file is closed before anyone hears of it
     if (finish.handler) finish.handler(status);
 }

@@ -189,7 +189,7 @@ void PipeWireCaptureStream::endWithError(const QString& text) {
 void PipeWireCaptureStream::endWith(const Error& error) {
     if (m_ended) return;
     m_ended = true;
-    qCDebug(lcCapture) << "the shared screen's stream ended:" << error.description;
+    qCDebug(lcCapture) << "the shared screen's stream ended:" << error.message;
     if (m_onStop) m_onStop(error);
 }
 

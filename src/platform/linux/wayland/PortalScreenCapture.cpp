@@ -8,7 +8,7 @@
 std::unique_ptr<PendingAnswer> PortalScreenCapture::requestContent(QObject*, ContentHandler done) {
     return ScreenCastSession::open(
         m_tokens, [this, done = std::move(done)](Result<std::unique_ptr<ScreenCastSession>> session) {
-            m_refused = !session && session.error().domain == PortalRequest::cancelledDomain;
+            m_refused = !session && session.error().category == PortalRequest::cancelledCategory;
             if (!session) return done(session.error());
             const ScreenCastSession::Stream stream = session.value()->stream();
             {

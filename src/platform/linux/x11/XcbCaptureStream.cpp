@@ -29,7 +29,7 @@ Status XcbCaptureStream::startCapture() {
         XcbCaptureSession::open(m_displayName, m_display, m_excludedProcessIds, m_configuration);
     if (!session) {
         qCDebug(lcCapture) << "cannot capture" << m_display.name << "on" << m_displayName << ":"
-                           << session.error().description;
+                           << session.error().message;
         return session.error();
     }
     m_session = session.take();
@@ -122,7 +122,7 @@ bool XcbCaptureStream::waitUntil(std::chrono::nanoseconds deadline) {
 // Capture thread. Frames stop before the handler hears of it; a stop already requested by the owner wins.
 void XcbCaptureStream::endWithError(const Error& error) {
     qCDebug(lcCapture) << "capture of" << m_display.name << "on" << m_displayName
-                       << "ended:" << error.description;
+                       << "ended:" << error.message;
     m_delivery.close();
     {
         std::lock_guard lock(m_mutex);
