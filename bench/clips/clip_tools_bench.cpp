@@ -9,7 +9,7 @@
 
 #include "clips/AgentHandoff.h"
 #include "clips/Thumbnailer.h"
-#include "platform/linux/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,7 +10,7 @@
 #include "notch/NotchView.h"
 #include "notch/ReplayModel.h"
 #include "platform/PlatformFactory.h"
-#include "platform/linux/MonotonicClock.h"
+#include "platform/linux/capture/MonotonicClock.h"
 #include "settings/DefaultsOnlyStore.h"
 #include "settings/Settings.h"
 

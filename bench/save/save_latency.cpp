@@ -4,9 +4,9 @@
 //
 // Usage: save_latency [RUNS]   (default 9)
 
-#include "platform/linux/FfmpegMediaAssets.h"
-#include "platform/linux/FfmpegMovieWriter.h"
-#include "platform/linux/StatvfsDiskSpace.h"
+#include "platform/linux/desktop/StatvfsDiskSpace.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
 #include "recorder/ReplayRecorder.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "base/Logging.h"
 #include "notch/ReplayModel.h"
-#include "platform/Logging.h"
 #include "platform/ScreenCapture.h"
 #include "settings/Settings.h"
 
@@ -352,8 +352,7 @@ void AppDelegate::showNotice(const QString& text, const QString& cause, Peek pee
 
 void AppDelegate::showFailure(const Error& error) {
     const QString text = failureText(error);
-    const QString said =
-        text == error.message ? text : text + QStringLiteral(" (") + error.message + ')';
+    const QString said = text == error.message ? text : text + QStringLiteral(" (") + error.message + ')';
     qCWarning(lcApp).noquote() << said;
     m_lastError = said;
     m_model.setPhase(Phase::failed(text));
@@ -416,8 +415,8 @@ void AppDelegate::sendToClaude() {
                             d.m_shell.peek(6);
                             d.returnToLive(12);
                         } else {
-                            d.showNotice(QStringLiteral("Couldn't extract frames"),
-                                         status.error().message, Peek::No);
+                            d.showNotice(QStringLiteral("Couldn't extract frames"), status.error().message,
+                                         Peek::No);
                         }
                     }));
 }

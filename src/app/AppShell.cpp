@@ -3,9 +3,9 @@
 #include "clips/AgentHandoff.h"
 #include "clips/Thumbnailer.h"
 #include "notch/NotchController.h"
+#include "platform/Clipboard.h"
 #include "platform/FileOpener.h"
 #include "platform/MediaAssets.h"
-#include "platform/Pasteboard.h"
 #include "platform/ScreenCapture.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsWindow.h"
@@ -13,11 +13,11 @@
 #include <QCoreApplication>
 
 AppShell::AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
-                   std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<FileOpener> opener,
+                   std::unique_ptr<Clipboard> clipboard, std::unique_ptr<FileOpener> opener,
                    std::unique_ptr<SoundPlayer> sound)
     : m_capture(std::move(capture))
     , m_assets(std::move(assets))
-    , m_pasteboard(std::move(pasteboard))
+    , m_clipboard(std::move(clipboard))
     , m_opener(std::move(opener))
     , m_sound(std::move(sound)) {}
 
@@ -44,7 +44,7 @@ bool AppShell::captureAllowed() {
 }
 
 void AppShell::copyFile(const QString& path) {
-    m_pasteboard->setFile(path);
+    m_clipboard->setFile(path);
 }
 
 void AppShell::openFile(const QString& path, Opened done) {
@@ -81,7 +81,7 @@ void AppShell::makeThumbnail(const QString& clip, std::function<void(const QImag
 }
 
 void AppShell::handOff(const QString& clip, int frameCount, std::function<void(const Status&)> done) {
-    AgentHandoff::prepare(m_assets, *m_pasteboard, clip, frameCount)
+    AgentHandoff::prepare(m_assets, *m_clipboard, clip, frameCount)
         .then(qApp, [done = std::move(done)](const Result<QString>& prompt) {
             done(prompt ? Status(Ok{}) : Status(prompt.error()));
         });

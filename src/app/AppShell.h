@@ -8,7 +8,7 @@
 
 class MediaAssets;
 class NotchController;
-class Pasteboard;
+class Clipboard;
 class ScreenCapture;
 class SettingsWindow;
 class SoundPlayer;
@@ -19,7 +19,7 @@ class FileOpener;
 class AppShell final : public DesktopShell {
 public:
     AppShell(std::shared_ptr<ScreenCapture> capture, std::shared_ptr<MediaAssets> assets,
-             std::unique_ptr<Pasteboard> pasteboard, std::unique_ptr<FileOpener> opener,
+             std::unique_ptr<Clipboard> clipboard, std::unique_ptr<FileOpener> opener,
              std::unique_ptr<SoundPlayer> sound);
     ~AppShell() override;
 
@@ -43,7 +43,7 @@ public:
 private:
     std::shared_ptr<ScreenCapture> m_capture;
     std::shared_ptr<MediaAssets> m_assets;
-    std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<Clipboard> m_clipboard;
     std::unique_ptr<FileOpener> m_opener;
     std::unique_ptr<SoundPlayer> m_sound;
     QPointer<NotchController> m_notch;

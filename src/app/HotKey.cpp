@@ -1,7 +1,7 @@
 #include "app/HotKey.h"
 
+#include "base/Logging.h"
 #include "platform/GlobalShortcut.h"
-#include "platform/Logging.h"
 
 #include <QKeySequence>
 

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/AppShell.h"
+#include "app/ColorScheme.h"
 #include "app/CommandLine.h"
 #include "app/ControlCommand.h"
 #include "app/HeadlessShell.h"
@@ -8,15 +9,15 @@
 #include "app/RecorderRecording.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusItem.h"
+#include "base/Logging.h"
 #include "notch/NotchController.h"
 #include "notch/ReplayModel.h"
 #include "platform/Appearance.h"
+#include "platform/Clipboard.h"
 #include "platform/ControlChannel.h"
 #include "platform/FileOpener.h"
 #include "platform/GlobalShortcut.h"
-#include "platform/Logging.h"
 #include "platform/LoginItem.h"
-#include "platform/Pasteboard.h"
 #include "platform/PlatformFactory.h"
 #include "platform/ScreenLockMonitor.h"
 #include "platform/SoundPlayer.h"
@@ -213,7 +214,7 @@ int runDesktop(int argc, char** argv) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    AppShell shell(platform.capture, platform.assets, createPasteboard(), createFileOpener(),
+    AppShell shell(platform.capture, platform.assets, createClipboard(), createFileOpener(),
                    createSoundPlayer());
     AppDelegate controller(model, recorders(platform), shell, scheduler);
     delegate = &controller;

@@ -1,6 +1,6 @@
 #include "clips/AgentHandoff.h"
 
-#include "platform/Pasteboard.h"
+#include "platform/Clipboard.h"
 #include "recorder/ClipExport.h"
 
 #include <QBuffer>
@@ -165,16 +165,16 @@ Result<QString> makePrompt(MediaAssets& assets, const QString& clipPath, qint64 
     return composePrompt(duration, lines, clip);
 }
 
-QFuture<Result<QString>> prepare(std::shared_ptr<MediaAssets> assets, Pasteboard& pasteboard,
+QFuture<Result<QString>> prepare(std::shared_ptr<MediaAssets> assets, Clipboard& clipboard,
                                  const QString& clip, qint64 frameCount) {
     QObject* mainThread = QCoreApplication::instance();
     Q_ASSERT_X(mainThread, "AgentHandoff::prepare", "needs a QCoreApplication");
     return QtConcurrent::run([assets = std::move(assets), clip, frameCount] {
                return makePrompt(*assets, clip, frameCount);
            })
-        .then(mainThread, [&pasteboard](Result<QString> prompt) {
+        .then(mainThread, [&clipboard](Result<QString> prompt) {
             // 6. Only on success, and only here: the clipboard belongs to the main thread.
-            if (prompt.ok()) pasteboard.setText(prompt.value());
+            if (prompt.ok()) clipboard.setText(prompt.value());
             return prompt;
         });
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Error.h"
+#include "base/Error.h"
 #include "platform/MediaAssets.h"
 #include "settings/Settings.h"
 
@@ -13,7 +13,7 @@
 
 #include <memory>
 
-class Pasteboard;
+class Clipboard;
 
 // Turns a saved clip into material an AI coding assistant can read without watching it:
 // still frames spread evenly over the clip, written as PNG files into "<clip name>-frames" beside it,
@@ -54,10 +54,10 @@ Result<QString> makePrompt(MediaAssets& assets, const QString& clip,
 
 // The whole handoff: makePrompt() on Qt's global thread pool (QtConcurrent::run), then, on the main
 // thread, the prompt becomes the clipboard's only content. The future finishes after that with the
-// prompt, or with the error and the clipboard untouched. Needs a QCoreApplication; `pasteboard` must
+// prompt, or with the error and the clipboard untouched. Needs a QCoreApplication; `clipboard` must
 // outlive the future. Await it from the main thread with QFuture::then(context, …) or a QFutureWatcher:
 // blocking the main thread on it never finishes, since the last step runs there.
-QFuture<Result<QString>> prepare(std::shared_ptr<MediaAssets> assets, Pasteboard& pasteboard,
+QFuture<Result<QString>> prepare(std::shared_ptr<MediaAssets> assets, Clipboard& clipboard,
                                  const QString& clip, qint64 frameCount = Settings::handoffFrames);
 
 } // namespace AgentHandoff

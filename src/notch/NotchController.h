@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/MediaTime.h"
 #include "notch/NotchActions.h"
-#include "platform/MediaTime.h"
 
 #include <QObject>
 #include <QRectF>

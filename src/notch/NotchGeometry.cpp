@@ -1,6 +1,6 @@
 #include "notch/NotchGeometry.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/Screens.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "notch/Symbols.h"
 
+#include "base/Logging.h"
 #include "notch/NotchStyle.h"
-#include "platform/Logging.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MediaTime.h"
+#include "base/MediaTime.h"
 
 // The host clock: the one that stamps captured frames, so frame times and "now" compare directly.
 class Clock {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Error.h"
+#include "base/Error.h"
 
 // The application's own entry among the programs the desktop starts when the user logs in. Main thread
 // only; every call is synchronous and cheap (a small file at most).

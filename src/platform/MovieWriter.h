@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Error.h"
-#include "platform/MediaTime.h"
+#include "base/Error.h"
+#include "base/MediaTime.h"
 #include "platform/PixelBuffer.h"
 
 #include <QString>

@@ -6,8 +6,10 @@
 
 #include <memory>
 
-// The one place that picks backends for this session. FERROVANE_PLATFORM=null forces the null backend
-// (tests of the failure path); an unknown session falls back to it too, with a message for the user.
+// The one place that picks backends, from the session's type (X11, or Wayland through the desktop's
+// portals), decided once. FERROVANE_PLATFORM=x11, portal or null forces one (null: every start fails, for
+// tests of the failure path); any other value, or a session none fits, gives the null backends with the
+// reason as their message.
 MediaPlatform createMediaPlatform();
 std::unique_ptr<PreferencesStore> createPreferencesStore();
 
@@ -37,10 +39,10 @@ std::unique_ptr<FileOpener> createFileOpener();
 // The desktop's event sounds.
 std::unique_ptr<SoundPlayer> createSoundPlayer();
 
-class Pasteboard;
+class Clipboard;
 
 // The system clipboard. Call once the QGuiApplication exists; use on the main thread only.
-std::unique_ptr<Pasteboard> createPasteboard();
+std::unique_ptr<Clipboard> createClipboard();
 
 class GlobalShortcut;
 

@@ -1,6 +1,6 @@
 #include "recorder/BufferRoot.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "recorder/ClipExport.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "recorder/PartialClip.h"
 #include "recorder/ReplayError.h"
 #include "recorder/ShownPath.h"

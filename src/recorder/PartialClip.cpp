@@ -1,6 +1,6 @@
 #include "recorder/PartialClip.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "recorder/ShownPath.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "recorder/ReplayRecorder.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "recorder/BufferRoot.h"
 #include "recorder/ClipExport.h"
 #include "recorder/ReplayError.h"

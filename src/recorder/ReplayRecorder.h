@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/MediaTime.h"
 #include "platform/MediaPlatform.h"
-#include "platform/MediaTime.h"
 #include "recorder/Segment.h"
 #include "recorder/WorkFolder.h"
 #include "recorder/WorkQueue.h"

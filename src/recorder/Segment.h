@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MediaTime.h"
+#include "base/MediaTime.h"
 
 #include <QString>
 

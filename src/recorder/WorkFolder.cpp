@@ -1,6 +1,6 @@
 #include "recorder/WorkFolder.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "recorder/BufferRoot.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "settings/SettingsView.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/LoginItem.h"
 #include "platform/PreferencesStore.h"
 #include "settings/Settings.h"

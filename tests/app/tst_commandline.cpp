@@ -78,6 +78,10 @@ private slots:
             << "Ferrovane needs a graphical session: no X11 or Wayland display was found.\n";
         QTest::newRow("a control option") << QStringList{"--status"} << 1 << ""
                                           << "Ferrovane is not running.\n";
+        // Environment settings ride along as NAME=value.
+        QTest::newRow("an unknown backend forced")
+            << QStringList{"--headless", "FERROVANE_PLATFORM=bogus"} << 1 << ""
+            << "ferrovane: FERROVANE_PLATFORM is \"bogus\"; it must be x11, portal or null.\n";
     }
     void withoutADisplay() {
         QFETCH(QStringList, arguments);
@@ -89,8 +93,11 @@ private slots:
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        for (const QString& argument : arguments)
+            if (argument.contains('='))
+                environment.insert(argument.section('=', 0, 0), argument.section('=', 1));
         program.setProcessEnvironment(environment);
-        program.start(ferrovaneBinary(), arguments);
+        program.start(ferrovaneBinary(), arguments.filter(QRegularExpression("^-")));
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), exitCode);

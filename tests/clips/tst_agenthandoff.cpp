@@ -1,7 +1,7 @@
 #include "clips/AgentHandoff.h"
-#include "platform/Pasteboard.h"
+#include "platform/Clipboard.h"
 #include "platform/PlatformFactory.h"
-#include "platform/linux/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 #include "support/CodedFrames.h"
 #include "support/TestEnvironment.h"
 #include "support/Xvfb.h"
@@ -59,7 +59,7 @@ class AgentHandoffTest : public QObject {
 
 private:
     Result<QString> handoff(const QString& clip) {
-        QFuture<Result<QString>> future = AgentHandoff::prepare(m_ffmpeg, *m_pasteboard, clip);
+        QFuture<Result<QString>> future = AgentHandoff::prepare(m_ffmpeg, *m_clipboard, clip);
         // The last step runs on this thread, so its event loop must run meanwhile, as in the application.
         if (!QTest::qWaitFor([&] { return future.isFinished(); }, 60000)) return platformError("timed out");
         return future.result();
@@ -69,7 +69,7 @@ private:
     QString m_clip;
     QString m_frames;
     std::shared_ptr<FfmpegMediaAssets> m_ffmpeg = std::make_shared<FfmpegMediaAssets>();
-    std::unique_ptr<Pasteboard> m_pasteboard = createPasteboard();
+    std::unique_ptr<Clipboard> m_clipboard = createClipboard();
 
 private slots:
     void initTestCase() {
@@ -81,7 +81,7 @@ private slots:
         QVERIFY2(useDecimalComma(m_dir.filePath("locales")), "no German locale (localedef, locales)");
     }
 
-    void init() { m_pasteboard->setText("what the user copied before"); }
+    void init() { m_clipboard->setText("what the user copied before"); }
 
     // Frame lines are "- path  (at S.Ss)", rounded as printf rounds.
     void composePrompt_data() {
@@ -109,7 +109,7 @@ private slots:
 
     // In the forms file managers paste from; names are percent-encoded in URIs.
     void fileReference() {
-        m_pasteboard->setFile("/home/user/My Clips/replay é.mp4");
+        m_clipboard->setFile("/home/user/My Clips/replay é.mp4");
         const QByteArray uri = "file:///home/user/My%20Clips/replay%20%C3%A9.mp4";
         const QByteArray targets = xclip("TARGETS");
         QVERIFY2(targets.contains("text/uri-list") && targets.contains("x-special/gnome-copied-files"),
@@ -120,7 +120,7 @@ private slots:
 
     // The prompt replaces a file reference on the clipboard whole.
     void thirtySecondClip() {
-        m_pasteboard->setFile(m_clip);
+        m_clipboard->setFile(m_clip);
         const Result<QString> prompt = handoff(m_clip);
         QVERIFY2(prompt.ok(), qPrintable(prompt ? QString() : prompt.error().message));
 

@@ -1,5 +1,5 @@
 #include "clips/Thumbnailer.h"
-#include "platform/linux/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 #include "support/CodedFrames.h"
 #include "support/TestEnvironment.h"
 

@@ -1,4 +1,4 @@
-#include "platform/MediaTime.h"
+#include "base/MediaTime.h"
 #include "support/TestEnvironment.h"
 
 class TestMediaTime : public QObject {

@@ -1,4 +1,4 @@
-#include "platform/linux/dbus/PortalAppearance.h"
+#include "platform/linux/portal/PortalAppearance.h"
 #include "support/Processes.h"
 #include "support/TestEnvironment.h"
 

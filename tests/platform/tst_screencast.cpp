@@ -1,7 +1,7 @@
-#include "platform/linux/dbus/PortalRequest.h"
-#include "platform/linux/wayland/PipeWireFrames.h"
-#include "platform/linux/wayland/RestoreTokenFile.h"
-#include "platform/linux/wayland/ScreenCastSession.h"
+#include "platform/linux/pipewire/PipeWireFrames.h"
+#include "platform/linux/portal/PortalRequest.h"
+#include "platform/linux/portal/RestoreTokenFile.h"
+#include "platform/linux/portal/ScreenCastSession.h"
 
 #include <QFile>
 #include <QTemporaryDir>

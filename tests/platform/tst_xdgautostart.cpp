@@ -1,4 +1,4 @@
-#include "platform/linux/XdgAutostart.h"
+#include "platform/linux/desktop/XdgAutostart.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>

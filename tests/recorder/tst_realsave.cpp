@@ -1,5 +1,5 @@
-#include "platform/linux/FfmpegMediaAssets.h"
-#include "platform/linux/FfmpegMovieWriter.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
 #include "recorder/BufferRoot.h"
 #include "recorder/ReplayRecorder.h"
 #include "support/CodedFrames.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/QSettingsStore.h"
+#include "platform/linux/desktop/QSettingsStore.h"
 #include "settings/Settings.h"
 #include "support/TestEnvironment.h"
 

@@ -1,52 +1,112 @@
 #include "platform/PlatformFactory.h"
 
-#include "platform/linux/FfmpegMediaAssets.h"
-#include "platform/linux/FfmpegMovieWriter.h"
-#include "platform/linux/MonotonicClock.h"
-#include "platform/linux/NullScreenCapture.h"
-#include "platform/linux/PointerStrip.h"
-#include "platform/linux/QSettingsStore.h"
-#include "platform/linux/QtScreens.h"
-#include "platform/linux/StatvfsDiskSpace.h"
+#include "platform/linux/capture/MonotonicClock.h"
+#include "platform/linux/capture/NullScreenCapture.h"
+#include "platform/linux/dbus/DBusControlChannel.h"
+#include "platform/linux/dbus/DBusScreenLockMonitor.h"
+#include "platform/linux/desktop/CanberraSoundPlayer.h"
+#include "platform/linux/desktop/DesktopFileOpener.h"
+#include "platform/linux/desktop/PointerStrip.h"
+#include "platform/linux/desktop/QSettingsStore.h"
+#include "platform/linux/desktop/QtClipboard.h"
+#include "platform/linux/desktop/QtScreens.h"
+#include "platform/linux/desktop/StatvfsDiskSpace.h"
+#include "platform/linux/desktop/XdgAutostart.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
+#include "platform/linux/portal/PortalAppearance.h"
+#include "platform/linux/portal/PortalGlobalShortcut.h"
 #ifdef FERROVANE_WITH_X11
 #include "platform/linux/x11/X11DesktopProbe.h"
+#include "platform/linux/x11/XcbGlobalShortcut.h"
 #include "platform/linux/x11/XcbScreenCapture.h"
-
-#include <QGuiApplication>
 #endif
-
 #ifdef FERROVANE_WITH_PIPEWIRE
-#include "platform/linux/wayland/PortalScreenCapture.h"
+#include "platform/linux/portal/PortalScreenCapture.h"
 #endif
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QString>
 
 namespace {
 
-// XWayland sets DISPLAY too, but shows only its own windows: the session type decides.
-bool waylandSession() {
-    return qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+// How this session is recorded and its keyboard watched, decided once.
+struct Session {
+    enum class Backend { X11, Portal, Null };
+    Backend backend = Backend::Null;
+    bool wayland = false; // the panel then runs through XWayland
+    QString problem;      // why nothing records, for the null backends
+};
+
+const Session& session() {
+    static const Session decided = [] {
+        Session s;
+        // XWayland sets DISPLAY too, but shows only its own windows: the session type decides.
+        s.wayland =
+            qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
+        if (forced == "x11") {
+            s.backend = Session::Backend::X11;
+        } else if (forced == "portal") {
+            s.backend = Session::Backend::Portal;
+        } else if (forced == "null") {
+            s.problem = QStringLiteral("Screen capture is turned off.");
+        } else if (!forced.isEmpty()) {
+            s.problem = QStringLiteral("FERROVANE_PLATFORM is \"%1\"; it must be x11, portal or null.")
+                            .arg(QString::fromLocal8Bit(forced));
+        } else if (s.wayland) {
+            s.backend = Session::Backend::Portal;
+        } else if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+            s.backend = Session::Backend::X11;
+        } else {
+            s.problem = QStringLiteral("No X display to record (DISPLAY is not set).");
+        }
+#ifndef FERROVANE_WITH_PIPEWIRE
+        if (s.backend == Session::Backend::Portal) {
+            s.backend = Session::Backend::Null;
+            s.problem = QStringLiteral("This build of Ferrovane cannot record a Wayland session (it has no "
+                                       "PipeWire support).");
+        }
+#endif
+#ifndef FERROVANE_WITH_X11
+        if (s.backend == Session::Backend::X11) {
+            s.backend = Session::Backend::Null;
+            s.problem = QStringLiteral("This build of Ferrovane cannot record an X11 session.");
+        }
+#endif
+        return s;
+    }();
+    return decided;
 }
 
 std::shared_ptr<ScreenCapture> createScreenCapture() {
-    const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
-    if (forced == "null")
-        return std::make_shared<NullScreenCapture>(QStringLiteral("Screen capture is turned off."));
+    switch (session().backend) {
 #ifdef FERROVANE_WITH_PIPEWIRE
-    if (forced == "portal" || (forced.isEmpty() && waylandSession()))
+    case Session::Backend::Portal:
         return std::make_shared<PortalScreenCapture>(RestoreTokenFile::standard());
 #endif
 #ifdef FERROVANE_WITH_X11
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") || forced == "x11")
+    case Session::Backend::X11:
         return std::make_shared<XcbScreenCapture>(qEnvironmentVariable("DISPLAY"));
 #endif
-    if (waylandSession())
-        return std::make_shared<NullScreenCapture>(QStringLiteral(
-            "This build of Ferrovane cannot record a Wayland session (it has no PipeWire support)."));
-    return std::make_shared<NullScreenCapture>(
-        QStringLiteral("No X display to record (DISPLAY is not set)."));
+    default:
+        return std::make_shared<NullScreenCapture>(session().problem);
+    }
 }
+
+// Stands in when the session offers no way to watch the keyboard; the rest of the application runs.
+class NullGlobalShortcut final : public GlobalShortcut {
+public:
+    explicit NullGlobalShortcut(QString message)
+        : m_message(std::move(message)) {}
+
+    Status registerShortcut(QKeyCombination, Handler) override { return platformError(m_message); }
+
+private:
+    QString m_message;
+};
 
 } // namespace
 
@@ -64,7 +124,7 @@ void prepareWindowSystem() {
     // The panel places itself at the top of the screen and stays above everything, which Wayland clients
     // may not do: on a Wayland session it runs through XWayland, unless the user chose otherwise or the
     // session has no XWayland to run on.
-    if (waylandSession() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
+    if (session().wayland && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     // The panel's steady updates are a few hundred bytes (the pulsing dot); through shared memory each
@@ -77,7 +137,7 @@ std::unique_ptr<Screens> createScreens() {
     // Without a way to ask (offscreen) the panel assumes no compositing manager and shapes itself.
     QtScreens::Probes probes;
 #ifdef FERROVANE_WITH_X11
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && waylandSession()) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && session().wayland) {
         // XWayland: the Wayland compositor blends every window, and the pointer shows only over ours.
         auto strip = std::make_shared<PointerStrip>();
         probes.compositing = [] { return true; };
@@ -92,10 +152,6 @@ std::unique_ptr<Screens> createScreens() {
     return std::make_unique<QtScreens>(std::move(probes));
 }
 
-#include "platform/linux/dbus/DBusControlChannel.h"
-#include "platform/linux/dbus/DBusScreenLockMonitor.h"
-#include "platform/linux/dbus/PortalGlobalShortcut.h"
-
 std::unique_ptr<ScreenLockMonitor> createScreenLockMonitor() {
     return std::make_unique<DBusScreenLockMonitor>(
         QDBusConnection::sessionBus(), QDBusConnection::systemBus(), qEnvironmentVariable("XDG_SESSION_ID"));
@@ -105,9 +161,6 @@ std::unique_ptr<ControlChannel> createControlChannel() {
     return std::make_unique<DBusControlChannel>(QDBusConnection::sessionBus());
 }
 
-#include "platform/linux/CanberraSoundPlayer.h"
-#include "platform/linux/DesktopFileOpener.h"
-
 std::unique_ptr<FileOpener> createFileOpener() {
     return std::make_unique<DesktopFileOpener>(QDBusConnection::sessionBus());
 }
@@ -116,52 +169,24 @@ std::unique_ptr<SoundPlayer> createSoundPlayer() {
     return std::make_unique<CanberraSoundPlayer>();
 }
 
-#include "platform/linux/QtPasteboard.h"
-
-std::unique_ptr<Pasteboard> createPasteboard() {
-    return std::make_unique<QtPasteboard>();
+std::unique_ptr<Clipboard> createClipboard() {
+    return std::make_unique<QtClipboard>();
 }
-
-#ifdef FERROVANE_WITH_X11
-#include "platform/linux/x11/XcbGlobalShortcut.h"
-#endif
-
-namespace {
-
-// Stands in when the session offers no way to watch the keyboard; the rest of the application runs.
-class NullGlobalShortcut final : public GlobalShortcut {
-public:
-    explicit NullGlobalShortcut(QString message)
-        : m_message(std::move(message)) {}
-
-    Status registerShortcut(QKeyCombination, Handler) override { return platformError(m_message); }
-
-private:
-    QString m_message;
-};
-
-} // namespace
 
 std::unique_ptr<GlobalShortcut> createGlobalShortcut() {
-    const QByteArray forced = qgetenv("FERROVANE_PLATFORM");
-    if (forced == "null")
-        return std::make_unique<NullGlobalShortcut>(QStringLiteral("The global shortcut is turned off."));
-    // Xwayland hands keys to X clients only while one of its windows has the focus: a grab there would
-    // succeed and stay silent nearly always. The desktop's portal binds the shortcut instead.
-    if (forced == "portal" || (forced != "x11" && waylandSession()))
+    switch (session().backend) {
+    case Session::Backend::Portal:
+        // Xwayland hands keys to X clients only while one of its windows has the focus: a grab there would
+        // succeed and stay silent nearly always. The desktop's portal binds the shortcut instead.
         return std::make_unique<PortalGlobalShortcut>(QDBusConnection::sessionBus());
 #ifdef FERROVANE_WITH_X11
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") || forced == "x11")
+    case Session::Backend::X11:
         return std::make_unique<XcbGlobalShortcut>(qEnvironmentVariable("DISPLAY"));
 #endif
-    return std::make_unique<NullGlobalShortcut>(
-        QStringLiteral("No X display to watch the keyboard on (DISPLAY is not set)."));
+    default:
+        return std::make_unique<NullGlobalShortcut>(session().problem);
+    }
 }
-
-#include "platform/linux/XdgAutostart.h"
-#include "platform/linux/dbus/PortalAppearance.h"
-
-#include <QCoreApplication>
 
 std::unique_ptr<LoginItem> createLoginItem() {
     return std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());

@@ -1,4 +1,4 @@
-#include "platform/linux/FfmpegMediaAssets.h"
+#include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 #include "support/CodedFrames.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"

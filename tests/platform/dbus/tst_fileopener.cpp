@@ -1,4 +1,4 @@
-#include "platform/linux/DesktopFileOpener.h"
+#include "platform/linux/desktop/DesktopFileOpener.h"
 #include "support/Processes.h"
 #include "support/TestEnvironment.h"
 

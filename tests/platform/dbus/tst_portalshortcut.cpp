@@ -1,4 +1,4 @@
-#include "platform/linux/dbus/PortalGlobalShortcut.h"
+#include "platform/linux/portal/PortalGlobalShortcut.h"
 #include "support/Processes.h"
 #include "support/TestEnvironment.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/FfmpegMovieWriter.h"
+#include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
 #include "support/CodedFrames.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ControlChannel.h"
-#include "platform/linux/InstanceLock.h"
+#include "platform/linux/dbus/InstanceLock.h"
 
 #include <QDBusConnection>
 

@@ -1,6 +1,6 @@
 #include "platform/linux/ffmpeg/EncoderPipeline.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/linux/ffmpeg/H264Encoder.h"
 #include "platform/linux/ffmpeg/LibraryLog.h"
 #include "platform/linux/ffmpeg/SegmentFile.h"

@@ -1,6 +1,6 @@
 #include "platform/linux/ffmpeg/LibraryLog.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 
 #include <mutex>
 

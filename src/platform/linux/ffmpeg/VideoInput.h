@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Error.h"
+#include "base/Error.h"
+#include "base/MediaTime.h"
 #include "platform/MediaAssets.h"
 #include "platform/linux/ffmpeg/FfmpegHandles.h"
-#include "platform/MediaTime.h"
 
 #include <QString>
 

@@ -1,9 +1,10 @@
 #include "platform/linux/x11/XcbCaptureSession.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/linux/x11/XcbMonitors.h"
 
 #include <xcb/randr.h>
+#include <xcb/shm.h>
 #include <xcb/xfixes.h>
 
 #include <algorithm>
@@ -115,9 +116,16 @@ Status XcbCaptureSession::setUp() {
 }
 
 Status XcbCaptureSession::makePool(QSize size) {
-    if (m_pool) m_pool->detach(m_connection.get());
+    xcb_connection_t* c = m_connection.get();
+    const auto detach = [c](uint32_t segment) { xcb_shm_detach(c, segment); };
+    if (m_pool) m_pool->detach(detach);
     m_pool.reset();
-    if (m_shm) m_pool = FramePool::createShared(m_connection.get(), m_queueDepth, size);
+    // MIT-SHM GetImage writes straight into segments the server has attached.
+    const auto attach = [c](int shmId) -> uint32_t {
+        const xcb_shm_seg_t segment = xcb_generate_id(c);
+        return xcbSucceeded(c, xcb_shm_attach_checked(c, segment, uint32_t(shmId), 0)) ? segment : 0;
+    };
+    if (m_shm) m_pool = FramePool::createShared(m_queueDepth, size, attach, detach);
     // Without MIT-SHM (a remote display, a server in another IPC namespace) each picture crosses the socket
     // and is copied once more: slower, but it works on any display.
     if (m_shm && !m_pool) qCDebug(lcCapture) << "no MIT-SHM buffers of" << size << "; reading with GetImage";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ScreenCapture.h"
-#include "platform/linux/x11/FramePool.h"
+#include "platform/linux/capture/FramePool.h"
 #include "platform/linux/x11/XcbConnection.h"
 #include "platform/linux/x11/XcbCursor.h"
 

@@ -1,7 +1,7 @@
 #include "platform/linux/x11/XcbCaptureStream.h"
 
-#include "platform/Logging.h"
-#include "platform/linux/MonotonicClock.h"
+#include "base/Logging.h"
+#include "platform/linux/capture/MonotonicClock.h"
 #include "platform/linux/x11/XcbCaptureSession.h"
 
 #include <pthread.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ScreenCapture.h"
-#include "platform/linux/x11/FrameDelivery.h"
+#include "platform/linux/capture/FrameDelivery.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "platform/linux/x11/XcbScreenCapture.h"
 
-#include "platform/Logging.h"
+#include "base/Logging.h"
 #include "platform/linux/x11/XcbCaptureStream.h"
 #include "platform/linux/x11/XcbConnection.h"
 #include "platform/linux/x11/XcbMonitors.h"
