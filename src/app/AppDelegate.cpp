@@ -1,9 +1,17 @@
 #include "app/AppDelegate.h"
 
+#include "app/ControlCommand.h"
 #include "base/Logging.h"
+#include "clips/ClipTools.h"
+#include "notch/Panel.h"
 #include "notch/ReplayModel.h"
+#include "platform/CapturePermission.h"
+#include "platform/Clipboard.h"
+#include "platform/FileOpener.h"
 #include "platform/ScreenCapture.h"
+#include "platform/SoundPlayer.h"
 #include "settings/Settings.h"
+#include "settings/SettingsWindow.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,7 +23,7 @@
 
 namespace {
 
-// Runs `action` on the controller if it still exists; for callbacks handed to the panel, the recorder
+// Runs `action` on the controller if it still exists; for callbacks handed to the recorder, the desktop
 // and the scheduler.
 template <typename F> auto weakly(AppDelegate* self, F action) {
     return [self = QPointer<AppDelegate>(self), action](auto&&... args) {
@@ -23,42 +31,21 @@ template <typename F> auto weakly(AppDelegate* self, F action) {
     };
 }
 
-QString formatSeconds(double seconds) {
-    return QString::number(seconds, 'f', seconds == std::floor(seconds) ? 0 : 1);
-}
-
-QString phaseName(const Phase& phase) {
-    switch (phase.kind()) {
-    case Phase::Kind::Working:
-        return QStringLiteral("working");
-    case Phase::Kind::Saved:
-        return QStringLiteral("saved");
-    case Phase::Kind::Copied:
-        return QStringLiteral("copied");
-    case Phase::Kind::HandedOff:
-        return QStringLiteral("handed off");
-    case Phase::Kind::Notice:
-        return QStringLiteral("notice");
-    case Phase::Kind::Failed:
-        return QStringLiteral("failed");
-    case Phase::Kind::Starting:
-        return QStringLiteral("starting");
-    case Phase::Kind::Live:
-        return QStringLiteral("live");
-    case Phase::Kind::Paused:
-        return QStringLiteral("paused");
-    }
-    return {};
+// The same through a slot that is filled once the controller exists.
+template <typename F> std::function<void()> through(const QPointer<AppDelegate>& controller, F action) {
+    return [&controller, action] {
+        if (controller) action(*controller);
+    };
 }
 
 } // namespace
 
-AppDelegate::AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, DesktopShell& shell,
+AppDelegate::AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, Desktop desktop,
                          Scheduler& scheduler, QObject* parent)
     : QObject(parent)
     , m_model(model)
     , m_makeRecorder(std::move(makeRecorder))
-    , m_shell(shell)
+    , m_desktop(desktop)
     , m_scheduler(scheduler) {
     m_bufferTimer.setInterval(fillIntervalMs);
     connect(&m_bufferTimer, &QTimer::timeout, this, &AppDelegate::updateBufferFill);
@@ -80,18 +67,26 @@ AppDelegate::Config AppDelegate::currentConfig() const {
     return Config{Settings::bufferSeconds(), Settings::fps(), Settings::maxWidth()};
 }
 
-NotchActions AppDelegate::actions() {
+NotchActions AppDelegate::actions(const QPointer<AppDelegate>& controller) {
     NotchActions a;
-    a.save = weakly(this, [](AppDelegate& d) { d.saveReplay(); });
-    a.copy = weakly(this, [](AppDelegate& d) { d.copyClip(); });
-    a.handoff = weakly(this, [](AppDelegate& d) { d.sendToClaude(); });
-    a.openClip = weakly(this, [](AppDelegate& d) { d.openClip(); });
-    a.reveal = weakly(this, [](AppDelegate& d) { d.revealClip(); });
-    a.togglePause = weakly(this, [](AppDelegate& d) { d.togglePause(); });
-    a.openSettings = weakly(this, [](AppDelegate& d) { d.openSettings(); });
-    a.openPrivacySettings = weakly(this, [](AppDelegate& d) { d.openScreenRecordingSettings(); });
-    a.retry = weakly(this, [](AppDelegate& d) { d.retry(); });
+    a.save = through(controller, [](AppDelegate& d) { d.saveReplay(); });
+    a.copy = through(controller, [](AppDelegate& d) { d.copyClip(); });
+    a.handoff = through(controller, [](AppDelegate& d) { d.sendToClaude(); });
+    a.openClip = through(controller, [](AppDelegate& d) { d.openClip(); });
+    a.reveal = through(controller, [](AppDelegate& d) { d.revealClip(); });
+    a.togglePause = through(controller, [](AppDelegate& d) { d.togglePause(); });
+    a.openSettings = through(controller, [](AppDelegate& d) { d.openSettings(); });
+    a.openPrivacySettings = through(controller, [](AppDelegate& d) { d.openScreenRecordingSettings(); });
+    a.retry = through(controller, [](AppDelegate& d) { d.retry(); });
     return a;
+}
+
+void AppDelegate::repositionNotch() {
+    m_desktop.panel.reposition();
+}
+
+void AppDelegate::peekForSecondLaunch() {
+    m_desktop.panel.peek(Timings::peekSecondLaunch);
 }
 
 void AppDelegate::launch() {
@@ -127,7 +122,7 @@ void AppDelegate::updateBufferFill() {
 }
 
 QString AppDelegate::failureText(const Error& error) const {
-    if (!m_shell.captureAllowed())
+    if (!m_desktop.capture.captureAllowed())
         return QStringLiteral("Allow Ferrovane to record the screen, then try again.");
     return error.message;
 }
@@ -136,14 +131,7 @@ void AppDelegate::startRecording(bool showWelcome) {
     m_model.setPhase(Phase::starting());
     m_starting = true;
     m_model.setBufferLimit(recorder().bufferSeconds());
-    recorder().setOnStop([self = QPointer<AppDelegate>(this)](const Error& error) {
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, error] {
-                if (self) self->recordingStopped(error);
-            },
-            Qt::QueuedConnection);
-    });
+    recorder().setOnStop(weakly(this, [](AppDelegate& d, const Error& error) { d.recordingStopped(error); }));
     std::shared_ptr<Recording> started = m_recorder;
     started->start(weakly(this, [started, showWelcome](AppDelegate& d, const Status& status) {
         if (d.m_recorder != started) return; // replaced while starting
@@ -151,7 +139,7 @@ void AppDelegate::startRecording(bool showWelcome) {
         if (!status) {
             d.m_model.setRecording(false);
             d.showFailure(status.error());
-            d.m_shell.peek(8);
+            d.m_desktop.panel.peek(Timings::peekFailedStart);
             return;
         }
         d.m_model.setRecording(true);
@@ -159,7 +147,7 @@ void AppDelegate::startRecording(bool showWelcome) {
         d.m_restartAttempts = 0;
         if (showWelcome && !Settings::hasLaunchedBefore()) {
             Settings::setValue(Settings::Keys::hasLaunched, true);
-            d.m_shell.peek(7);
+            d.m_desktop.panel.peek(Timings::peekWelcome);
         }
     }));
 }
@@ -189,8 +177,8 @@ void AppDelegate::recordingStopped(const Error& error) {
     }
     ++m_restartAttempts;
     qCWarning(lcApp).noquote() << "Recording stopped:" << error.message << "- starting again in"
-                               << restartDelay << "s";
-    m_restart = m_scheduler.after(restartDelay, weakly(this, [](AppDelegate& d) {
+                               << Timings::restart << "s";
+    m_restart = m_scheduler.after(Timings::restart, weakly(this, [](AppDelegate& d) {
                                       if (d.paused()) return;
                                       d.replaceRecorder();
                                       d.startRecording(false);
@@ -198,15 +186,14 @@ void AppDelegate::recordingStopped(const Error& error) {
 }
 
 void AppDelegate::replaceRecorder() {
-    recorder();
-    std::shared_ptr<Recording> old = m_recorder;
-    old->setOnStop(nullptr);
-    const Config config = currentConfig();
-    m_recorder = m_makeRecorder(config.buffer, config.fps, config.width);
+    const std::shared_ptr<Recording> old = std::exchange(m_recorder, nullptr);
+    recorder(); // a fresh one, from the settings of this moment
     m_starting = false;
     m_model.setRecording(false);
     m_model.setBuffered(0);
     m_model.setWriteError(QString());
+    if (!old) return;
+    old->setOnStop(nullptr);
     // The old recorder lives until its buffer is deleted.
     old->stop([old] { old->discard(); });
 }
@@ -275,7 +262,7 @@ QString AppDelegate::saveRefusal() const {
 void AppDelegate::saveReplay(SaveReply reply) {
     if (const QString refusal = saveRefusal(); !refusal.isEmpty()) {
         qCWarning(lcApp).noquote() << "No save:" << refusal;
-        if (m_model.phase().kind() != Phase::Kind::Working) m_shell.peek(5);
+        if (m_model.phase().kind() != Phase::Kind::Working) m_desktop.panel.peek(Timings::peekRefused);
         if (reply) reply(platformError(refusal));
         return;
     }
@@ -283,17 +270,11 @@ void AppDelegate::saveReplay(SaveReply reply) {
     const double seconds = std::min(recorder().bufferSeconds(), m_model.saveLength());
     m_model.setPhase(Phase::working(QStringLiteral("Saving replay…")));
     m_saveReplies.push_back(std::move(reply));
-    m_shell.flash();
-    m_shell.peek(3);
-    recorder().saveLast(seconds, Settings::folder(),
-                        [self = QPointer<AppDelegate>(this)](const Result<QString>& result) {
-                            QMetaObject::invokeMethod(
-                                qApp,
-                                [self, result] {
-                                    if (self) self->saveFinished(result);
-                                },
-                                Qt::QueuedConnection);
-                        });
+    m_desktop.panel.flash();
+    m_desktop.panel.peek(Timings::peekSaving);
+    recorder().saveLast(
+        seconds, Settings::folder(),
+        weakly(this, [](AppDelegate& d, const Result<QString>& result) { d.saveFinished(result); }));
 }
 
 void AppDelegate::saveFinished(const Result<QString>& result) {
@@ -305,15 +286,16 @@ void AppDelegate::saveFinished(const Result<QString>& result) {
         return;
     }
     const QString clip = result.value();
-    m_shell.makeThumbnail(clip, weakly(this, [clip](AppDelegate& d, const QImage& image, double duration) {
-                              d.m_model.setLastClip(QUrl::fromLocalFile(clip));
-                              d.m_model.setLastThumbnail(image);
-                              d.m_model.setLastDuration(duration);
-                              d.m_model.setPhase(Phase::saved(QUrl::fromLocalFile(clip)));
-                              if (Settings::playSound()) d.m_shell.playSaveSound();
-                              d.m_shell.peek(6);
-                              d.returnToLive(12);
-                          }));
+    m_desktop.clipTools.makeThumbnail(
+        clip, weakly(this, [clip](AppDelegate& d, const QImage& image, double duration) {
+            d.m_model.setLastClip(QUrl::fromLocalFile(clip));
+            d.m_model.setLastThumbnail(image);
+            d.m_model.setLastDuration(duration);
+            d.m_model.setPhase(Phase::saved(QUrl::fromLocalFile(clip)));
+            if (Settings::playSound()) d.m_desktop.sound.playSaveSound();
+            d.m_desktop.panel.peek(Timings::peekSaved);
+            d.returnToLive(Timings::backFromSaved);
+        }));
 }
 
 void AppDelegate::refreshSaveOptions() {
@@ -346,8 +328,8 @@ void AppDelegate::showNotice(const QString& text, const QString& cause, Peek pee
     m_lastError = said;
     cancelBackToLive();
     m_model.setPhase(Phase::notice(text));
-    if (peek == Peek::Yes) m_shell.peek(4);
-    returnToLive(5);
+    if (peek == Peek::Yes) m_desktop.panel.peek(Timings::peekNotice);
+    returnToLive(Timings::backFromNotice);
 }
 
 void AppDelegate::showFailure(const Error& error) {
@@ -364,7 +346,7 @@ AppDelegate::Opened AppDelegate::noticeUnless(const QString& text) {
     });
 }
 
-bool AppDelegate::lastClipIsThere() {
+bool AppDelegate::confirmLastClip() {
     if (QFileInfo::exists(m_model.lastClip().toLocalFile())) return true;
     // Moved or deleted since the save: say so rather than hand out a reference to nothing.
     showNotice(QStringLiteral("Replay was moved or deleted"), m_model.lastClip().toLocalFile(), Peek::Yes);
@@ -373,18 +355,19 @@ bool AppDelegate::lastClipIsThere() {
 
 void AppDelegate::copyClip() {
     const QUrl clip = m_model.lastClip();
-    if (clip.isEmpty() || !lastClipIsThere()) return;
+    if (clip.isEmpty() || !confirmLastClip()) return;
     cancelBackToLive();
-    m_shell.copyFile(clip.toLocalFile());
+    m_desktop.clipboard.setFile(clip.toLocalFile());
     m_model.setPhase(Phase::copied(clip));
-    m_shell.peek(4);
-    returnToLive(8);
+    m_desktop.panel.peek(Timings::peekNotice);
+    returnToLive(Timings::backFromCopied);
 }
 
 void AppDelegate::openClip() {
     const QUrl clip = m_model.lastClip();
-    if (!clip.isEmpty() && lastClipIsThere())
-        m_shell.openFile(clip.toLocalFile(), noticeUnless(QStringLiteral("Couldn't open the replay")));
+    if (!clip.isEmpty() && confirmLastClip())
+        m_desktop.files.openFile(clip.toLocalFile(),
+                                 noticeUnless(QStringLiteral("Couldn't open the replay")));
 }
 
 void AppDelegate::revealClip() {
@@ -392,15 +375,16 @@ void AppDelegate::revealClip() {
     if (clip.isEmpty())
         openFolder();
     else
-        m_shell.reveal(clip.toLocalFile(), noticeUnless(QStringLiteral("Couldn't open the folder")));
+        m_desktop.files.reveal(clip.toLocalFile(), noticeUnless(QStringLiteral("Couldn't open the folder")));
 }
 
 void AppDelegate::openFolder() {
-    m_shell.openFolder(Settings::folder(), noticeUnless(QStringLiteral("Couldn't open the folder")));
+    m_desktop.files.openFolder(Settings::folder(), noticeUnless(QStringLiteral("Couldn't open the folder")));
 }
 
 void AppDelegate::openScreenRecordingSettings() {
-    if (!m_shell.openPrivacySettings()) retry();
+    m_desktop.capture.forgetChoice();
+    retry();
 }
 
 void AppDelegate::sendToClaude() {
@@ -408,21 +392,21 @@ void AppDelegate::sendToClaude() {
     if (clip.isEmpty()) return;
     cancelBackToLive();
     m_model.setPhase(Phase::working(QStringLiteral("Pulling frames for Claude…")));
-    m_shell.handOff(clip.toLocalFile(), Settings::handoffFrames,
-                    weakly(this, [clip](AppDelegate& d, const Status& status) {
-                        if (status) {
-                            d.m_model.setPhase(Phase::handedOff(clip));
-                            d.m_shell.peek(6);
-                            d.returnToLive(12);
-                        } else {
-                            d.showNotice(QStringLiteral("Couldn't extract frames"), status.error().message,
-                                         Peek::No);
-                        }
-                    }));
+    m_desktop.clipTools.handOff(clip.toLocalFile(), Settings::handoffFrames,
+                                weakly(this, [clip](AppDelegate& d, const Status& status) {
+                                    if (status) {
+                                        d.m_model.setPhase(Phase::handedOff(clip));
+                                        d.m_desktop.panel.peek(Timings::peekSaved);
+                                        d.returnToLive(Timings::backFromSaved);
+                                    } else {
+                                        d.showNotice(QStringLiteral("Couldn't extract frames"),
+                                                     status.error().message, Peek::No);
+                                    }
+                                }));
 }
 
 void AppDelegate::openSettings() {
-    m_shell.showSettings(weakly(this, [](AppDelegate& d) { d.openFolder(); }));
+    if (m_desktop.settings) m_desktop.settings->show(weakly(this, [](AppDelegate& d) { d.openFolder(); }));
 }
 
 std::vector<StatusMenu::Entry> AppDelegate::menuEntries() const {
@@ -445,7 +429,7 @@ void AppDelegate::menuChose(const StatusMenu::Entry& entry) {
         togglePause();
         break;
     case Command::OpenRecent:
-        m_shell.openFile(entry.clip, noticeUnless(QStringLiteral("Couldn't open the replay")));
+        m_desktop.files.openFile(entry.clip, noticeUnless(QStringLiteral("Couldn't open the replay")));
         break;
     case Command::OpenFolder:
         openFolder();
@@ -461,16 +445,15 @@ void AppDelegate::menuChose(const StatusMenu::Entry& entry) {
     }
 }
 
-QString AppDelegate::statusText() const {
-    const QUrl clip = m_model.lastClip();
-    QString recording = m_model.recording() ? QStringLiteral("yes") : QStringLiteral("no");
-    if (m_model.recording() && !m_model.writeError().isEmpty())
-        recording = QStringLiteral("no (%1)").arg(m_model.writeError());
-    return QStringLiteral(
-               "phase: %1\nrecording: %2\nbuffered seconds: %3\nbuffer limit: %4\nsave length: %5\n"
-               "last clip: %6\nlast error: %7\n")
-        .arg(phaseName(m_model.phase()), recording, formatSeconds(m_model.buffered()),
-             formatSeconds(m_model.bufferLimit()), formatSeconds(m_model.saveLength()),
-             clip.isEmpty() ? QStringLiteral("none") : clip.toLocalFile(),
-             m_lastError.isEmpty() ? QStringLiteral("none") : m_lastError);
+StatusFacts AppDelegate::status() const {
+    return StatusFacts{
+        .phase = m_model.phase(),
+        .recording = m_model.recording(),
+        .writeError = m_model.writeError(),
+        .bufferedSeconds = m_model.buffered(),
+        .bufferLimit = m_model.bufferLimit(),
+        .saveLength = m_model.saveLength(),
+        .lastClip = m_model.lastClip().toLocalFile(),
+        .lastError = m_lastError,
+    };
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/DesktopShell.h"
 #include "app/Recording.h"
 #include "app/Scheduler.h"
 #include "app/StatusMenu.h"
 #include "notch/NotchActions.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -14,11 +14,20 @@
 #include <memory>
 #include <optional>
 
+class CapturePermission;
+class ClipTools;
+class Clipboard;
+class FileOpener;
+class Panel;
 class ReplayModel;
+class SettingsWindow;
+class SoundPlayer;
+struct StatusFacts;
 
 // The application controller: owns the recording lifecycle (start, restarts after the stream stops by
 // itself, rebuilds on settings changes, pauses by the user and on screen lock, the buffer's deletion at
-// quit) and the save flow and clip actions. Main thread only.
+// quit) and the save flow and clip actions. Single-threaded by construction: everything it calls answers
+// on the main thread, and so does everything it is called from.
 class AppDelegate final : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +36,18 @@ public:
     // Told once how a save request ended: the clip's path, or why there is none.
     using SaveReply = std::function<void(const Result<QString>&)>;
 
+    // The desktop around the controller, one role each; all outlive it. Without a desktop (headless) they
+    // are stand-ins that do nothing or say why they cannot.
+    struct Desktop {
+        Panel& panel;
+        CapturePermission& capture;
+        Clipboard& clipboard;
+        FileOpener& files;
+        SoundPlayer& sound;
+        ClipTools& clipTools;
+        SettingsWindow* settings = nullptr; // none without a desktop
+    };
+
     struct Config {
         double buffer = 0;
         int fps = 0;
@@ -34,16 +55,31 @@ public:
         friend bool operator==(const Config&, const Config&) = default;
     };
 
+    // Every delay of the lifecycle and the save flow, in seconds: how long the panel peeks after an event,
+    // and when a result gives way to what recording is doing.
+    struct Timings {
+        static constexpr double restart = 2.0;        // after the stream stopped by itself
+        static constexpr double peekWelcome = 7;      // the very first start
+        static constexpr double peekFailedStart = 8;  // a start that failed
+        static constexpr double peekSaving = 3;       // a save begins
+        static constexpr double peekSaved = 6;        // a save or a handoff succeeded
+        static constexpr double backFromSaved = 12;   //   and the result gives way
+        static constexpr double peekNotice = 4;       // a failed action, a copy
+        static constexpr double backFromNotice = 5;   //   a failed action gives way
+        static constexpr double backFromCopied = 8;   //   a copy gives way
+        static constexpr double peekRefused = 5;      // a save that cannot start
+        static constexpr double peekSecondLaunch = 4; // another launch found this one
+    };
     static constexpr int maxRestarts = 3;
-    static constexpr double restartDelay = 2.0;
     static constexpr int fillIntervalMs = 500;
 
-    AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, DesktopShell& shell, Scheduler& scheduler,
+    AppDelegate(ReplayModel& model, RecorderFactory makeRecorder, Desktop desktop, Scheduler& scheduler,
                 QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // The panel's nine callbacks, each holding the controller weakly.
-    NotchActions actions();
+    // The panel's nine callbacks, each reaching the controller through `controller`, and doing nothing
+    // while it is empty: the panel is made before the controller, which needs it.
+    static NotchActions actions(const QPointer<AppDelegate>& controller);
     // Everything after the panel exists: save options, fill timer, first start with the welcome peek.
     void launch();
     // The way out: deletes the buffer (saves in progress finish first).
@@ -68,6 +104,7 @@ public:
     void openClip();
     void revealClip();
     void openFolder();
+    // On Linux nothing grants screen capture: the earlier answer is forgotten and the desktop asked again.
     void openScreenRecordingSettings();
     void sendToClaude();
     void openSettings();
@@ -76,15 +113,16 @@ public:
     std::vector<StatusMenu::Entry> menuEntries() const;
     void menuChose(const StatusMenu::Entry& entry);
 
-    void repositionNotch() { m_shell.reposition(); }
+    void repositionNotch();
     // A plain second launch shows this one's panel for a few seconds.
-    void peekForSecondLaunch() { m_shell.peek(4); }
+    void peekForSecondLaunch();
 
-    // One `key: value` per line, for `ferrovane --status`.
-    QString statusText() const;
+    // What `ferrovane --status` reports.
+    StatusFacts status() const;
 
     bool userPaused() const { return m_userPaused; }
     bool lockPaused() const { return m_lockPaused; }
+    // By the user or by the screen lock: either way nothing records.
     bool paused() const { return m_userPaused || m_lockPaused; }
     int restartAttempts() const { return m_restartAttempts; }
     Recording& recorder();
@@ -93,7 +131,7 @@ private:
     Config currentConfig() const;
     QString failureText(const Error& error) const;
     enum class Peek { No, Yes };
-    // A notice the panel shows for 5 s while recording goes on; stderr gets it too, with its cause.
+    // A notice the panel shows while recording goes on; stderr gets it too, with its cause.
     void showNotice(const QString& text, const QString& cause, Peek peek);
     // Recording cannot run: the panel says why, and so does stderr.
     void showFailure(const Error& error);
@@ -104,14 +142,14 @@ private:
     // Why a save cannot start now; empty when it can.
     QString saveRefusal() const;
     void cancelBackToLive();
-    // False, with a notice, when the last clip's file is gone.
-    bool lastClipIsThere();
+    // True while the last clip's file is there; otherwise the panel says it is gone.
+    bool confirmLastClip();
 
     ReplayModel& m_model;
     RecorderFactory m_makeRecorder;
-    DesktopShell& m_shell;
+    const Desktop m_desktop;
     Scheduler& m_scheduler;
-    std::shared_ptr<Recording> m_recorder;
+    std::shared_ptr<Recording> m_recorder; // made on first use
     std::optional<Config> m_runningConfig;
     QTimer m_bufferTimer;
     std::unique_ptr<Scheduler::Pending> m_backToLive;

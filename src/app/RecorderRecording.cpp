@@ -16,9 +16,10 @@ template <typename F> void onMainThread(F action) {
         QMetaObject::invokeMethod(app, std::move(action), Qt::QueuedConnection);
 }
 
+// The controller is single-threaded: it calls on the main thread and hears back there, always.
 void assertMainThread() {
     Q_ASSERT_X(!QCoreApplication::instance() || QThread::currentThread() == qApp->thread(),
-               "RecorderRecording", "called off the main thread");
+               "RecorderRecording", "off the main thread");
 }
 
 // Recorders whose buffers are being deleted, kept on the main thread until that is done. A recorder must
@@ -61,12 +62,17 @@ double RecorderRecording::maxWidth() const {
 }
 
 void RecorderRecording::start(std::function<void(const Status&)> done) {
+    assertMainThread();
     m_recorder->start([done = std::move(done)](const Status& started) {
-        onMainThread([done, started] { done(started); });
+        onMainThread([done, started] {
+            assertMainThread();
+            done(started);
+        });
     });
 }
 
 void RecorderRecording::stop(Done done) {
+    assertMainThread();
     // Stopping joins the capture thread: not on the main thread.
     QThreadPool::globalInstance()->start([recorder = m_recorder, done = std::move(done)]() mutable {
         recorder->stop();
@@ -95,10 +101,26 @@ Recording::Fill RecorderRecording::fill() {
 }
 
 void RecorderRecording::setOnStop(std::function<void(const Error&)> callback) {
-    m_recorder->setOnStop(std::move(callback));
+    assertMainThread();
+    // The stop is heard on the capture thread and told here; a callback cleared meanwhile hears nothing.
+    m_onStop = callback ? std::make_shared<std::function<void(const Error&)>>(std::move(callback)) : nullptr;
+    if (!m_onStop) return m_recorder->setOnStop(nullptr);
+    m_recorder->setOnStop([listener = std::weak_ptr(m_onStop)](const Error& error) {
+        onMainThread([listener, error] {
+            assertMainThread();
+            if (const auto callback = listener.lock()) (*callback)(error);
+        });
+    });
 }
 
 void RecorderRecording::saveLast(double seconds, const QString& folder,
                                  std::function<void(const Result<QString>&)> completion) {
-    m_recorder->saveLast(seconds, folder, std::move(completion));
+    assertMainThread();
+    m_recorder->saveLast(seconds, folder,
+                         [completion = std::move(completion)](const Result<QString>& result) {
+                             onMainThread([completion, result] {
+                                 assertMainThread();
+                                 completion(result);
+                             });
+                         });
 }

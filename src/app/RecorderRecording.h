@@ -32,4 +32,5 @@ public:
 
 private:
     std::shared_ptr<ReplayRecorder> m_recorder;
+    std::shared_ptr<std::function<void(const Error&)>> m_onStop; // main thread
 };

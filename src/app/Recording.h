@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-// What the application controller needs of a recorder. Every callback runs on the main thread, except
-// where said otherwise.
+// What the application controller needs of a recorder. Called on the main thread only, and every callback
+// runs there too, so the controller never needs to hop between threads.
 class Recording {
 public:
     using Done = std::function<void()>;
@@ -33,9 +33,9 @@ public:
     // (saves in progress finish first). Quit only.
     virtual void discardAndWait() = 0;
     virtual Fill fill() = 0;
-    // The stream stopped by itself; any thread. Empty to stop listening.
+    // The stream stopped by itself. Empty to stop listening: nothing is heard after that.
     virtual void setOnStop(std::function<void(const Error&)> callback) = 0;
-    // `completion` runs once, on any thread.
+    // `completion` runs once.
     virtual void saveLast(double seconds, const QString& folder,
                           std::function<void(const Result<QString>&)> completion) = 0;
 };

@@ -1,15 +1,15 @@
 #include "app/AppDelegate.h"
-#include "app/AppShell.h"
 #include "app/ColorScheme.h"
 #include "app/CommandLine.h"
 #include "app/ControlCommand.h"
-#include "app/HeadlessShell.h"
+#include "app/HeadlessDesktop.h"
 #include "app/HotKey.h"
 #include "app/QtScheduler.h"
 #include "app/RecorderRecording.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusItem.h"
 #include "base/Logging.h"
+#include "clips/ClipTools.h"
 #include "notch/NotchController.h"
 #include "notch/ReplayModel.h"
 #include "platform/Appearance.h"
@@ -116,8 +116,8 @@ int runHeadless(int argc, char** argv, bool stats) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    HeadlessShell shell(platform.capture);
-    AppDelegate controller(model, recorders(platform), shell, scheduler);
+    HeadlessDesktop desktop;
+    AppDelegate controller(model, recorders(platform), desktop.roles(*platform.capture), scheduler);
     bool recordingFailed = false;
     bool quitting = false;
     QObject::connect(&model, &ReplayModel::phaseChanged, &app, [&](const Phase& phase) {
@@ -195,7 +195,8 @@ int runDesktop(int argc, char** argv) {
         .togglePause = onDelegate(&AppDelegate::togglePause),
         .quit = [] { QCoreApplication::quit(); },
         .peek = onDelegate(&AppDelegate::peekForSecondLaunch),
-        .status = [&] { return delegate ? delegate->statusText() : QStringLiteral("phase: starting\n"); },
+        .status =
+            [&] { return delegate ? statusText(delegate->status()) : QStringLiteral("phase: starting\n"); },
         .locked = onDelegate(&AppDelegate::screenLocked),
         .unlocked = onDelegate(&AppDelegate::screenUnlocked),
     });
@@ -214,16 +215,20 @@ int runDesktop(int argc, char** argv) {
     const MediaPlatform platform = createMediaPlatform();
     ReplayModel model;
     QtScheduler scheduler;
-    AppShell shell(platform.capture, platform.assets, createClipboard(), createFileOpener(),
-                   createSoundPlayer());
-    AppDelegate controller(model, recorders(platform), shell, scheduler);
-    delegate = &controller;
-    controller.refreshSaveOptions();
+    // The panel's buttons reach the controller through `delegate`, filled below: the controller needs the
+    // panel, so the panel comes first.
     std::unique_ptr<Screens> screens = createScreens();
-    NotchController notch(model, controller.actions(), *screens, *platform.clock);
-    shell.setNotch(&notch);
+    NotchController notch(model, AppDelegate::actions(delegate), *screens, *platform.clock);
+    const std::unique_ptr<Clipboard> clipboard = createClipboard();
+    const std::unique_ptr<FileOpener> files = createFileOpener();
+    const std::unique_ptr<SoundPlayer> sound = createSoundPlayer();
+    PooledClipTools clipTools(platform.assets, *clipboard);
     SettingsWindow settingsWindow(createLoginItem());
-    shell.setSettingsWindow(&settingsWindow);
+    AppDelegate controller(model, recorders(platform),
+                           AppDelegate::Desktop{notch, *platform.capture, *clipboard, *files, *sound,
+                                                clipTools, &settingsWindow},
+                           scheduler);
+    delegate = &controller;
     StatusItem statusItem([&controller] { return controller.menuEntries(); },
                           [&controller](const StatusMenu::Entry& entry) { controller.menuChose(entry); });
     // Ctrl+Alt+R; the press is handled on the next turn of the loop, like any other save request.

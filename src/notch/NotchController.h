@@ -2,6 +2,7 @@
 
 #include "base/MediaTime.h"
 #include "notch/NotchActions.h"
+#include "notch/Panel.h"
 
 #include <QObject>
 #include <QRectF>
@@ -19,7 +20,7 @@ struct NotchGeometry;
 // Puts the notch view on screen and decides when the card is open: the pointer resting on the pill opens
 // it, leaving the card's area closes it, and `peek` holds it open for a while. Writes only the model's
 // geometry, expanded and flash. Main thread only.
-class NotchController final : public QObject {
+class NotchController final : public QObject, public Panel {
     Q_OBJECT
 public:
     static constexpr int pollIntervalMs = 50;
@@ -29,12 +30,9 @@ public:
                     QObject* parent = nullptr);
     ~NotchController() override;
 
-    // Measures the screens again and moves the panel; for screen changes.
-    void reposition();
-    // Opens the card if closed and keeps it open for at least `seconds` (a later call replaces the pin).
-    void peek(double seconds = 4);
-    // Flashes the notch shape white once.
-    void flash();
+    void reposition() override;
+    void peek(double seconds) override;
+    void flash() override;
 
     NotchPanel& panel() const { return *m_panel; }
 

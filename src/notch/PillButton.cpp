@@ -1,10 +1,8 @@
 #include "notch/PillButton.h"
 
-#include "notch/ContinuousCorners.h"
 #include "notch/NotchStyle.h"
 #include "notch/Symbols.h"
 
-#include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -24,17 +22,10 @@ QFont titleFont() {
 
 PillButton::PillButton(const QString& title, const QString& symbol, bool prominent,
                        std::function<void()> action, QWidget* parent)
-    : QAbstractButton(parent)
-    , m_symbol(symbol)
-    , m_prominent(prominent)
-    , m_action(std::move(action)) {
+    : CapsuleButton(symbol, std::move(action), parent)
+    , m_prominent(prominent) {
     setText(title);
-    setAttribute(Qt::WA_TranslucentBackground);
-    setFocusPolicy(Qt::NoFocus);
     setFixedSize(sizeHint());
-    connect(this, &QAbstractButton::clicked, this, [this] {
-        if (m_action) m_action();
-    });
 }
 
 void PillButton::setTitle(const QString& title) {
@@ -46,43 +37,26 @@ void PillButton::setTitle(const QString& title) {
 QSize PillButton::sizeHint() const {
     const QFontMetricsF metrics(titleFont());
     const double content =
-        Symbols::width(m_symbol, fontSize) + iconSpacing + metrics.horizontalAdvance(text());
+        Symbols::width(symbol(), fontSize) + iconSpacing + metrics.horizontalAdvance(text());
     return QSize(int(std::ceil(content + 2 * paddingX)), int(std::ceil(metrics.height() + 2 * paddingY)));
 }
 
 double PillButton::backgroundOpacity() const {
-    if (m_prominent) return m_hovering ? 1.0 : 0.92;
-    return m_hovering ? 0.22 : 0.13;
-}
-
-bool PillButton::hitButton(const QPoint& pos) const {
-    return ContinuousCorners::capsule(QRectF(rect())).contains(QPointF(pos));
-}
-
-void PillButton::enterEvent(QEnterEvent* event) {
-    QAbstractButton::enterEvent(event);
-    m_hovering = true;
-    update();
-}
-
-void PillButton::leaveEvent(QEvent* event) {
-    QAbstractButton::leaveEvent(event);
-    m_hovering = false;
-    update();
+    if (m_prominent) return hovering() ? 1.0 : 0.92;
+    return hovering() ? 0.22 : 0.13;
 }
 
 void PillButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
+    paintCapsule(painter);
     const QRectF frame(rect());
-    painter.fillPath(ContinuousCorners::capsule(frame), NotchStyle::white(backgroundOpacity()));
 
     const QColor foreground = m_prominent ? QColor(Qt::black) : QColor(Qt::white);
     const QFont font = titleFont();
     const QFontMetricsF metrics(font);
-    const double symbolWidth = Symbols::width(m_symbol, fontSize);
+    const double symbolWidth = Symbols::width(symbol(), fontSize);
     const QRectF content = frame.adjusted(paddingX, paddingY, -paddingX, -paddingY);
-    Symbols::draw(painter, QRectF(content.left(), content.top(), symbolWidth, content.height()), m_symbol,
+    Symbols::draw(painter, QRectF(content.left(), content.top(), symbolWidth, content.height()), symbol(),
                   fontSize, foreground);
     painter.setFont(font);
     painter.setPen(foreground);

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/MediaTime.h"
+#include "platform/CapturePermission.h"
 #include "platform/PixelBuffer.h"
 
 #include <QMetaObject>
@@ -80,7 +81,7 @@ public:
     virtual ~PendingAnswer() = default;
 };
 
-class ScreenCapture {
+class ScreenCapture : public CapturePermission {
 public:
     using ContentHandler = std::function<void(const Result<ShareableContent>&)>;
 
@@ -90,11 +91,6 @@ public:
     // runs once, later, on `context`'s thread. Where the desktop asks the user which screen to share, the
     // question is asked here, and no thread waits for the answer.
     virtual std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) = 0;
-
-    // Whether the user lets this application record the screen; true where nobody is asked.
-    virtual bool captureAllowed() const { return true; }
-    // Forgets the user's earlier answer, so that the next start asks again; nothing where nobody is asked.
-    virtual void forgetChoice() {}
 
     // X11 cannot leave one process's windows out of a root-window grab: the exclusion is accepted and
     // ignored there.

@@ -1,10 +1,21 @@
 #include "app/AppDelegate.h"
+#include "app/ControlCommand.h"
+#include "clips/ClipTools.h"
+#include "notch/Panel.h"
 #include "notch/ReplayModel.h"
+#include "platform/CapturePermission.h"
+#include "platform/Clipboard.h"
+#include "platform/FileOpener.h"
+#include "platform/LoginItem.h"
 #include "platform/ScreenCapture.h"
+#include "platform/SoundPlayer.h"
 #include "settings/Settings.h"
+#include "settings/SettingsWindow.h"
 #include "support/Fakes.h"
+#include "support/TestEnvironment.h"
 
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,24 +91,30 @@ private:
     std::multimap<double, std::pair<std::shared_ptr<bool>, std::function<void()>>> m_blocks;
 };
 
-class FakeShell final : public DesktopShell {
+// The desktop's roles, recording what the controller asked of them.
+class FakeDesktop final : public Panel,
+                          public CapturePermission,
+                          public Clipboard,
+                          public FileOpener,
+                          public SoundPlayer,
+                          public ClipTools {
 public:
     void peek(double seconds) override { peeks.push_back(seconds); }
     void flash() override { ++flashes; }
     void reposition() override {}
-    bool captureAllowed() override { return true; }
-    void copyFile(const QString& path) override { copied = path; }
-    void openFile(const QString& path, Opened done) override {
+    void forgetChoice() override { ++choicesForgotten; }
+    void setText(const QString&) override {}
+    void setFile(const QString& path) override { copied = path; }
+    QString text() const override { return {}; }
+    void openFile(const QString& path, Done done) override {
         opened = path;
         done(openResult);
     }
-    void reveal(const QString&, Opened done) override { done(openResult); }
-    void openFolder(const QString& path, Opened done) override {
+    void reveal(const QString&, Done done) override { done(openResult); }
+    void openFolder(const QString& path, Done done) override {
         openedFolder = path;
         done(openResult);
     }
-    void showSettings(std::function<void()> openFolder) override { settingsFolderButton = openFolder; }
-    bool openPrivacySettings() override { return false; }
     void playSaveSound() override { ++sounds; }
     void makeThumbnail(const QString&, std::function<void(const QImage&, double)> done) override {
         done(QImage(8, 5, QImage::Format_RGB32), 10);
@@ -110,13 +127,19 @@ public:
     std::vector<double> peeks;
     int flashes = 0;
     int sounds = 0;
+    int choicesForgotten = 0;
     int handoffFrames = 0;
     Status handoffResult = Ok{};
     Status openResult = Ok{};
     QString copied;
     QString opened;
     QString openedFolder;
-    std::function<void()> settingsFolderButton;
+};
+
+struct NoLoginItem final : LoginItem {
+    bool enabled() const override { return false; }
+    Status registerItem() override { return Ok{}; }
+    Status unregisterItem() override { return Ok{}; }
 };
 
 // A clip file that exists; the test case creates it.
@@ -135,7 +158,8 @@ struct Rig {
                 made.push_back(log);
                 return std::make_unique<FakeRecording>(log);
             },
-            shell, scheduler);
+            AppDelegate::Desktop{shell, shell, shell, shell, shell, shell, &settingsWindow}, scheduler);
+        controller = delegate.get();
     }
     RecorderLog& current() { return *made.back(); }
     // Launches and completes the first start.
@@ -149,10 +173,12 @@ struct Rig {
 
     FakeSettings settings;
     ReplayModel model;
-    FakeShell shell;
+    FakeDesktop shell;
+    SettingsWindow settingsWindow{std::make_unique<NoLoginItem>()};
     FakeScheduler scheduler;
     std::vector<std::shared_ptr<RecorderLog>> made;
     std::unique_ptr<AppDelegate> delegate;
+    QPointer<AppDelegate> controller; // what the panel's buttons reach
 };
 
 } // namespace
@@ -213,13 +239,13 @@ private slots:
         rig.current().writeError = platformError("Could not write the movie file: No space left on device");
         rig.delegate->updateBufferFill();
         QCOMPARE(rig.model.writeError(), "Could not write the movie file: No space left on device");
-        QVERIFY2(rig.delegate->statusText().contains(
-                     "\nrecording: no (Could not write the movie file: No space left on device)\n"),
-                 qPrintable(rig.delegate->statusText()));
+        QVERIFY2(statusText(rig.delegate->status())
+                     .contains("\nrecording: no (Could not write the movie file: No space left on device)\n"),
+                 qPrintable(statusText(rig.delegate->status())));
         rig.current().writeError.reset();
         rig.delegate->updateBufferFill();
         QCOMPARE(rig.model.writeError(), QString());
-        QVERIFY(rig.delegate->statusText().contains("\nrecording: yes\n"));
+        QVERIFY(statusText(rig.delegate->status()).contains("\nrecording: yes\n"));
     }
 
     // The display changed size: a fresh recorder at once, at the new size, and no failure counted.
@@ -436,8 +462,8 @@ private slots:
         rig.delegate->launch();
         rig.current().pendingStart(platformError("Screen sharing was not allowed (Start)."));
         QCOMPARE(rig.model.phase(), Phase::failed("Screen sharing was not allowed (Start)."));
-        for (const auto& action :
-             {rig.delegate->actions().retry, rig.delegate->actions().openPrivacySettings}) {
+        for (const auto& action : {AppDelegate::actions(rig.controller).retry,
+                                   AppDelegate::actions(rig.controller).openPrivacySettings}) {
             const size_t failed = rig.made.size() - 1;
             action();
             QCOMPARE(rig.made.size(), failed + 2);
@@ -446,7 +472,8 @@ private slots:
             QCOMPARE(rig.model.phase(), Phase::starting());
             rig.current().pendingStart(platformError("Screen sharing was not allowed (Start)."));
         }
-        rig.delegate->actions().retry();
+        QCOMPARE(rig.shell.choicesForgotten, 1); // the privacy button also asks the desktop again
+        AppDelegate::actions(rig.controller).retry();
         rig.current().pendingStart(Ok{});
         QCOMPARE(rig.model.phase(), Phase::live());
     }
@@ -531,9 +558,9 @@ private slots:
                 StatusMenu::Entry{.command = StatusMenu::Command::OpenRecent, .clip = clip});
         QCOMPARE(rig.model.phase(), Phase::notice(notice));
         QCOMPARE(rig.shell.peeks, std::vector<double>{4});
-        QVERIFY2(rig.delegate->statusText().contains("\nlast error: " + notice +
-                                                     ": no application could open it\n"),
-                 qPrintable(rig.delegate->statusText()));
+        QVERIFY2(statusText(rig.delegate->status())
+                     .contains("\nlast error: " + notice + ": no application could open it\n"),
+                 qPrintable(statusText(rig.delegate->status())));
         rig.scheduler.advance(5);
         QCOMPARE(rig.model.phase(), Phase::live());
     }
@@ -557,7 +584,10 @@ private slots:
         QCOMPARE(rig.shell.opened, command == Command::OpenRecent ? clip : QString());
         if (command == Command::Settings) {
             QVERIFY(rig.shell.openedFolder.isEmpty());
-            rig.shell.settingsFolderButton();
+            // The settings window's folder button reaches the controller too.
+            QVERIFY(rig.settingsWindow.window()->isVisible());
+            for (QPushButton* button : rig.settingsWindow.window()->findChildren<QPushButton*>())
+                if (button->text() == "Open Replays Folder") button->click();
         }
         QCOMPARE(rig.shell.openedFolder.isEmpty(),
                  command != Command::OpenFolder && command != Command::Settings);
@@ -612,5 +642,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAppDelegate)
+FERROVANE_TEST_MAIN(TestAppDelegate)
 #include "tst_appdelegate.moc"

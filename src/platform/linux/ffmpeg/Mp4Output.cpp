@@ -23,6 +23,23 @@ AVRational refined(AVRational timeBase) {
 Mp4Output::Mp4Output(ffmpeg::OutputFormatPtr format)
     : m_format(std::move(format)) {}
 
+Result<Mp4Output> Mp4Output::open(const QString& path, const AVCodecParameters* parameters,
+                                  AVRational timeBase, int64_t maximumSamples) {
+    Result<Mp4Output> output = create(path);
+    if (!output) return output;
+    if (Status added = output.value().addVideoStream(parameters, timeBase); !added) return added.error();
+    if (Status begun = output.value().begin(maximumSamples); !begun) return begun.error();
+    return output;
+}
+
+Result<Mp4Output> Mp4Output::open(const QString& path, const AVCodecContext* encoder) {
+    Result<Mp4Output> output = create(path);
+    if (!output) return output;
+    if (Status added = output.value().addVideoStream(encoder); !added) return added.error();
+    if (Status begun = output.value().begin(0); !begun) return begun.error();
+    return output;
+}
+
 Result<Mp4Output> Mp4Output::create(const QString& path) {
     // +faststart reopens the file by its URL to move the header, so the URL must name the file exactly.
     const QByteArray url = "file:" + QFile::encodeName(path);

@@ -10,17 +10,14 @@
 // the caller's decision. Used by one thread.
 class Mp4Output {
 public:
-    // Creates (or truncates) the file.
-    static Result<Mp4Output> create(const QString& path);
+    // Creates (or truncates) the file, adds its one stream and writes the header: ready for packets. The
+    // stream has the copied samples' parameters and time base; given the most samples that will follow,
+    // room for the movie header is kept ahead of them.
+    static Result<Mp4Output> open(const QString& path, const AVCodecParameters* parameters,
+                                  AVRational timeBase, int64_t maximumSamples);
+    // The same for an opened encoder's stream, whose header +faststart moves to the front at the end.
+    static Result<Mp4Output> open(const QString& path, const AVCodecContext* encoder);
 
-    // The one stream: its parameters and the time base its packets are stamped in.
-    Status addVideoStream(const AVCodecParameters* parameters, AVRational timeBase);
-    // Or those of an opened encoder, with its time base.
-    Status addVideoStream(const AVCodecContext* encoder);
-    // Writes the header; from then on the stream's time base is the muxer's choice. Given the most
-    // samples that will follow, room for the movie header is kept ahead of them; otherwise +faststart
-    // moves every sample once the header is known. Either way the header ends up first.
-    Status begin(int64_t maximumSamples = 0);
     AVRational timeBase() const { return m_format->streams[0]->time_base; }
     // In decode order, stamped in timeBase(). The packet is left as it was.
     Status write(AVPacket* packet);
@@ -28,6 +25,11 @@ public:
 
 private:
     explicit Mp4Output(ffmpeg::OutputFormatPtr format);
+    static Result<Mp4Output> create(const QString& path);
+    Status addVideoStream(const AVCodecParameters* parameters, AVRational timeBase);
+    Status addVideoStream(const AVCodecContext* encoder);
+    // From then on the stream's time base is the muxer's choice.
+    Status begin(int64_t maximumSamples);
 
     ffmpeg::OutputFormatPtr m_format;
 };

@@ -173,11 +173,9 @@ Status run(const Composition& composition, const QString& outputPath) {
     Result<ffmpeg::CodecContextPtr> encoder =
         openEncoder(first->codecpar->width, first->codecpar->height, frameRate);
     if (!encoder) return encoder.error();
-    Result<Mp4Output> created = Mp4Output::create(outputPath);
+    Result<Mp4Output> created = Mp4Output::open(outputPath, encoder.value().get());
     if (!created) return created.error();
     Mp4Output& output = created.value();
-    if (Status added = output.addVideoStream(encoder.value().get()); !added) return added;
-    if (Status begun = output.begin(); !begun) return begun;
 
     Encoding encoding(encoder.take(), output);
     int64_t lastPts = std::numeric_limits<int64_t>::min();

@@ -155,16 +155,14 @@ Status run(const Composition& composition, const QString& outputPath) {
         if (!sameCoding(inputs.front().stream()->codecpar, input.stream()->codecpar))
             return ffmpeg::failure("the segments are coded differently");
 
-    Result<Mp4Output> created = Mp4Output::create(outputPath);
-    if (!created) return created.error();
-    Mp4Output& output = created.value();
-    const AVStream* firstStream = inputs.front().stream();
-    if (Status added = output.addVideoStream(firstStream->codecpar, firstStream->time_base); !added)
-        return added;
     int64_t samples = 0;
     for (const VideoInput& input : inputs)
         samples += avformat_index_get_entries_count(input.stream());
-    if (Status begun = output.begin(samples); !begun) return begun;
+    const AVStream* firstStream = inputs.front().stream();
+    Result<Mp4Output> created =
+        Mp4Output::open(outputPath, firstStream->codecpar, firstStream->time_base, samples);
+    if (!created) return created.error();
+    Mp4Output& output = created.value();
 
     const MediaTime interval = composition.minimumFrameInterval;
     const int64_t intervalTicks = interval.isValid() ? ffmpeg::toTicks(interval, output.timeBase()) : 0;
