@@ -248,29 +248,28 @@ private slots:
         QVERIFY(statusText(rig.delegate->status()).contains("\nrecording: yes\n"));
     }
 
-    // The display changed size: a fresh recorder at once, at the new size, and no failure counted.
-    void displayResizedRebuildsAtOnce() {
-        Rig rig;
-        rig.live();
-        const size_t made = rig.made.size();
-        rig.current().onStop(displayResized("The display \"VNC-0\" changed size."));
-        rig.settle();
-        QCOMPARE(rig.made.size(), made + 1);
-        QVERIFY(rig.made[made - 1]->discarded);
-        QVERIFY(rig.current().pendingStart);
-        QCOMPARE(rig.model.phase(), Phase::starting());
-        QCOMPARE(rig.delegate->restartAttempts(), 0);
+    // A stop that is no failure: the display changed size (a fresh recorder at once, at its new size, and
+    // nothing counted), or recording was paused anyway (nothing happens).
+    void stopsThatAreNoFailure_data() {
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("display resized") << false;
+        QTest::newRow("while paused") << true;
     }
-
-    void stopWhilePausedChangesNothing() {
+    void stopsThatAreNoFailure() {
+        QFETCH(bool, paused);
         Rig rig;
         rig.live();
-        rig.delegate->togglePause();
+        if (paused) rig.delegate->togglePause();
         const size_t made = rig.made.size();
-        rig.delegate->recordingStopped(platformError("gone"));
+        if (paused)
+            rig.delegate->recordingStopped(platformError("gone"));
+        else
+            rig.current().onStop(displayResized("The display \"VNC-0\" changed size."));
         rig.scheduler.advance(5);
-        QCOMPARE(rig.model.phase(), Phase::paused());
-        QCOMPARE(rig.made.size(), made);
+        QCOMPARE(rig.made.size(), made + (paused ? 0 : 1));
+        QCOMPARE(rig.model.phase(), paused ? Phase::paused() : Phase::starting());
+        QCOMPARE(rig.delegate->restartAttempts(), 0);
+        if (!paused) QVERIFY(rig.made[made - 1]->discarded && rig.current().pendingStart);
     }
 
     // Only buffer length, frame rate and width rebuild the recorder, compared with the one running, so the
@@ -320,6 +319,8 @@ private slots:
         QTest::newRow("still starting") << true << "starting" << true << Phase::starting();
         QTest::newRow("restart due") << true << "restart due" << true << Phase::starting();
         QTest::newRow("start failed") << true << "failed" << false << Phase::failed("no");
+        // Resuming by hand while the lock holds clears both pauses: the unlock then finds nothing to do.
+        QTest::newRow("resumed by hand while locked") << true << "live, resumed" << true << Phase::starting();
     }
     void lock() {
         QFETCH(bool, autoPause);
@@ -343,19 +344,13 @@ private slots:
         QCOMPARE(rig.delegate->lockPaused(), lockPauses);
         QCOMPARE(rig.made.size(), made + (lockPauses ? 1 : 0));
         if (lockPauses) QVERIFY(rig.made[made - 1]->discarded);
+        if (before == "live, resumed") {
+            rig.delegate->togglePause();
+            QVERIFY(!rig.delegate->userPaused() && !rig.delegate->lockPaused());
+        }
         rig.delegate->screenUnlocked();
         QCOMPARE(rig.model.phase(), afterUnlock);
         QCOMPARE(rig.delegate->userPaused(), before == "user paused");
-    }
-
-    void resumeWhileLockPausedClearsBoth() {
-        Rig rig;
-        rig.live();
-        rig.delegate->screenLocked();
-        rig.delegate->togglePause();
-        QVERIFY(!rig.delegate->userPaused() && !rig.delegate->lockPaused());
-        rig.current().pendingStart(Ok{});
-        QCOMPARE(rig.model.phase(), Phase::live());
     }
 
     // A save asks for min(buffer, chosen length); the result shows, sounds when asked to, and the phase
@@ -503,51 +498,33 @@ private slots:
         QCOMPARE(rig.model.phase(), Phase::copied(QUrl::fromLocalFile(clip)));
     }
 
-    // A clip deleted behind the application's back: neither copied nor opened, and the user is told.
-    void actionsOnAMissingClip_data() {
-        QTest::addColumn<bool>("copy");
-        QTest::newRow("copy") << true;
-        QTest::newRow("play") << false;
-    }
-    void actionsOnAMissingClip() {
-        QFETCH(bool, copy);
-        Rig rig;
-        rig.live();
-        const QString gone = clipsFolder.filePath(QStringLiteral("replay-deleted.mp4"));
-        rig.model.setLastClip(QUrl::fromLocalFile(gone));
-        if (copy)
-            rig.delegate->copyClip();
-        else
-            rig.delegate->openClip();
-        QVERIFY(rig.shell.copied.isEmpty() && rig.shell.opened.isEmpty());
-        QCOMPARE(rig.model.phase(), Phase::notice("Replay was moved or deleted"));
-        rig.scheduler.advance(5);
-        QCOMPARE(rig.model.phase(), Phase::live());
-    }
-
-    // Nothing could open it (no handler, no file manager): the panel says so for as long as a missing clip
-    // does, and --status keeps the reason.
-    void openFailures_data() {
+    // A clip deleted behind the application's back is neither copied nor opened; a clip or folder nothing
+    // could open (no handler, no file manager) is said to be so. Either way the panel says it for 5 s and
+    // --status keeps the reason.
+    void actionsThatFail_data() {
         QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("clipGone");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("play") << "play"
-                              << "Couldn't open the replay";
-        QTest::newRow("show in folder") << "reveal"
-                                        << "Couldn't open the folder";
-        QTest::newRow("open folder") << "folder"
-                                     << "Couldn't open the folder";
-        QTest::newRow("recent clip") << "recent"
-                                     << "Couldn't open the replay";
+        QTest::newRow("copy, clip gone") << "copy" << true << "Replay was moved or deleted";
+        QTest::newRow("play, clip gone") << "play" << true << "Replay was moved or deleted";
+        QTest::newRow("play, nothing opens it") << "play" << false << "Couldn't open the replay";
+        QTest::newRow("show in folder") << "reveal" << false << "Couldn't open the folder";
+        QTest::newRow("open folder") << "folder" << false << "Couldn't open the folder";
+        QTest::newRow("recent clip") << "recent" << false << "Couldn't open the replay";
     }
-    void openFailures() {
+    void actionsThatFail() {
         QFETCH(QString, action);
+        QFETCH(bool, clipGone);
         QFETCH(QString, notice);
         Rig rig;
         rig.live();
-        rig.model.setLastClip(QUrl::fromLocalFile(clip));
+        const QString target = clipGone ? clipsFolder.filePath("replay-deleted.mp4") : clip;
+        rig.model.setLastClip(QUrl::fromLocalFile(target));
         rig.shell.openResult = platformError("no application could open it");
         rig.shell.peeks.clear();
-        if (action == "play")
+        if (action == "copy")
+            rig.delegate->copyClip();
+        else if (action == "play")
             rig.delegate->openClip();
         else if (action == "reveal")
             rig.delegate->revealClip();
@@ -556,10 +533,11 @@ private slots:
         else
             rig.delegate->menuChose(
                 StatusMenu::Entry{.command = StatusMenu::Command::OpenRecent, .clip = clip});
+        if (clipGone) QVERIFY(rig.shell.copied.isEmpty() && rig.shell.opened.isEmpty());
         QCOMPARE(rig.model.phase(), Phase::notice(notice));
         QCOMPARE(rig.shell.peeks, std::vector<double>{4});
-        QVERIFY2(statusText(rig.delegate->status())
-                     .contains("\nlast error: " + notice + ": no application could open it\n"),
+        const QString cause = clipGone ? target : QStringLiteral("no application could open it");
+        QVERIFY2(statusText(rig.delegate->status()).contains("\nlast error: " + notice + ": " + cause + "\n"),
                  qPrintable(statusText(rig.delegate->status())));
         rig.scheduler.advance(5);
         QCOMPARE(rig.model.phase(), Phase::live());
