@@ -67,9 +67,8 @@ public:
             },
             std::move(done));
     }
-    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const std::vector<int64_t>&,
-                                                        const StreamConfiguration&, QObject* c,
-                                                        FrameHandler f, StopHandler) override {
+    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const StreamConfiguration&,
+                                                        QObject* c, FrameHandler f, StopHandler) override {
         context = c, onFrame = std::move(f);
         struct Handle final : CaptureStream {
             Status startCapture() override { return Ok{}; }

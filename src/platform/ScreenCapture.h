@@ -38,13 +38,16 @@ struct CapturedFrame {
     PixelBufferRef image; // null when the frame carries no picture
 };
 
-struct StreamConfiguration {
-    static constexpr uint32_t pixelFormatBGRA = 0x42475241; // 'BGRA'
+// How a captured picture's pixels lie in memory.
+enum class PixelFormat {
+    BGRA, // 32 bits, blue first: what X servers and compositors hand out on little-endian machines
+};
 
+struct StreamConfiguration {
     int width = 0;
     int height = 0;
     MediaTime minimumFrameInterval;
-    uint32_t pixelFormat = pixelFormatBGRA;
+    PixelFormat pixelFormat = PixelFormat::BGRA;
     bool showsCursor = true;
     int queueDepth = 6;
 };
@@ -92,12 +95,11 @@ public:
     // question is asked here, and no thread waits for the answer.
     virtual std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) = 0;
 
-    // X11 cannot leave one process's windows out of a root-window grab: the exclusion is accepted and
-    // ignored there.
-    virtual Result<std::unique_ptr<CaptureStream>>
-    createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
-                 const StreamConfiguration& configuration, QObject* handlerContext,
-                 CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) = 0;
+    virtual Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
+                                                                const StreamConfiguration& configuration,
+                                                                QObject* handlerContext,
+                                                                CaptureStream::FrameHandler onFrame,
+                                                                CaptureStream::StopHandler onStop) = 0;
 };
 
 // Answers on the context's next turn with what `produce` returns then: for backends that know at once.

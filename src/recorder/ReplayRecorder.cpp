@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <future>
-#include <unistd.h>
 
 namespace {
 
@@ -119,13 +118,12 @@ Status ReplayRecorder::startStream(const ShareableContent& content) {
                                 [&](const DisplayInfo& d) { return d.displayId == content.mainDisplayId; });
     if (display == displays.end()) display = displays.begin();
 
-    const std::vector<int64_t> excluded{int64_t(getpid())};
     const QSize size = captureSize(display->width, display->height, maxWidth);
     StreamConfiguration configuration;
     configuration.width = size.width();
     configuration.height = size.height();
     configuration.minimumFrameInterval = MediaTime(1, fps);
-    configuration.pixelFormat = StreamConfiguration::pixelFormatBGRA;
+    configuration.pixelFormat = PixelFormat::BGRA;
     configuration.showsCursor = true;
     configuration.queueDepth = queueDepth;
     // The size is stored before frames can arrive, so no segment is ever encoded at the placeholder size.
@@ -133,7 +131,7 @@ Status ReplayRecorder::startStream(const ShareableContent& content) {
     m_height = size.height();
 
     Result<std::unique_ptr<CaptureStream>> stream = m_platform.capture->createStream(
-        *display, excluded, configuration, m_queue->context(),
+        *display, configuration, m_queue->context(),
         [this](const CapturedFrame& frame) { handleFrame(frame); },
         [this](const Error& error) { streamStopped(error); });
     if (!stream) return stream.error();

@@ -15,9 +15,9 @@ struct FakeCaptureStream final : CaptureStream {
 };
 
 Result<std::unique_ptr<CaptureStream>>
-FakeScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>&,
-                                const StreamConfiguration& configuration, QObject* context,
-                                CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
+FakeScreenCapture::createStream(const DisplayInfo& display, const StreamConfiguration& configuration,
+                                QObject* context, CaptureStream::FrameHandler onFrame,
+                                CaptureStream::StopHandler onStop) {
     if (startError) return *startError;
     lastConfiguration = configuration;
     lastDisplay = display;

@@ -26,7 +26,6 @@ public:
             std::move(done));
     }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
-                                                        const std::vector<int64_t>&,
                                                         const StreamConfiguration& configuration,
                                                         QObject* context, CaptureStream::FrameHandler onFrame,
                                                         CaptureStream::StopHandler onStop) override;

@@ -58,6 +58,8 @@ struct Screen {
     std::optional<XcbConnection> x;
     xcb_connection_t* connection = nullptr;
     std::unique_ptr<XcbScreenCapture> capture;
+    FrameLog log;
+    std::unique_ptr<CaptureStream> stream;
 
     bool start() {
         if (!xvfb.start(QSize(640, 480))) return false;
@@ -68,11 +70,12 @@ struct Screen {
     }
     bool succeeded(xcb_void_cookie_t cookie) { return xcbSucceeded(connection, cookie); }
     // The root visual is 24-bit true colour, so a pixel value is 0xRRGGBB.
-    void fill(QColor color) {
+    void paint(xcb_window_t window, QColor color) {
         const uint32_t pixel = color.rgb() & 0xffffff;
-        xcb_change_window_attributes(connection, x->root(), XCB_CW_BACK_PIXEL, &pixel);
-        succeeded(xcb_clear_area_checked(connection, 0, x->root(), 0, 0, 0, 0));
+        xcb_change_window_attributes(connection, window, XCB_CW_BACK_PIXEL, &pixel);
+        succeeded(xcb_clear_area_checked(connection, 0, window, 0, 0, 0, 0));
     }
+    void fill(QColor color) { paint(x->root(), color); }
     // A child window, so the change reaches the root's damage only from an inferior.
     xcb_window_t fillInWindow(QRect rect, QColor color, std::optional<uint32_t> ownerPid = {}) {
         const xcb_window_t window = xcb_generate_id(connection);
@@ -81,31 +84,23 @@ struct Screen {
                           int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        if (ownerPid) {
-            auto atom = xcbReply(connection, xcb_intern_atom_reply,
-                                 xcb_intern_atom(connection, 0, 11, "_NET_WM_PID"));
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32,
-                                1, &*ownerPid);
-        }
+        if (ownerPid)
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
+                                XCB_ATOM_CARDINAL, 32, 1, &*ownerPid);
         succeeded(xcb_map_window_checked(connection, window));
         return window;
     }
-    void repaint(xcb_window_t window, QColor color) {
-        const uint32_t pixel = color.rgb() & 0xffffff;
-        xcb_change_window_attributes(connection, window, XCB_CW_BACK_PIXEL, &pixel);
-        succeeded(xcb_clear_area_checked(connection, 0, window, 0, 0, 0, 0));
+    xcb_atom_t atom(const QByteArray& name) {
+        return xcbReply(connection, xcb_intern_atom_reply,
+                        xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()))
+            ->atom;
     }
-    bool removeMonitor(const QByteArray& name) {
-        auto atom = xcbReply(connection, xcb_intern_atom_reply,
-                             xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()));
-        return succeeded(xcb_randr_delete_monitor_checked(connection, x->root(), atom->atom));
-    }
-    bool addMonitor(const QByteArray& name, QRect rect, bool primary) {
-        auto atom = xcbReply(connection, xcb_intern_atom_reply,
-                             xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()));
+    // PART, the primary monitor, at `rect` (moved there when it was elsewhere).
+    bool placeMonitor(QRect rect) {
+        xcb_randr_delete_monitor(connection, x->root(), atom("PART"));
         xcb_randr_monitor_info_t info{};
-        info.name = atom->atom;
-        info.primary = primary;
+        info.name = atom("PART");
+        info.primary = 1;
         info.x = int16_t(rect.x());
         info.y = int16_t(rect.y());
         info.width = uint16_t(rect.width());
@@ -124,14 +119,17 @@ struct Screen {
             if (d.displayId == content.value().mainDisplayId) return d;
         return std::nullopt;
     }
-    std::unique_ptr<CaptureStream> stream(const DisplayInfo& display, bool showsCursor, FrameLog& log,
-                                          QObject* context, const std::vector<int64_t>& excluded = {}) {
+    // Starts `stream` on the main display, its frames handled on `context`'s thread.
+    bool record(bool showsCursor, QObject* context) {
         // Not the display's size: frames keep the native size, the encoder scales.
         const StreamConfiguration configuration{
             .width = 1280, .height = 720, .minimumFrameInterval = interval, .showsCursor = showsCursor};
-        auto stream = capture->createStream(display, excluded, configuration, context, log.frameHandler(),
-                                            log.stopHandler());
-        return stream && stream.value()->startCapture() ? stream.take() : nullptr;
+        const std::optional<DisplayInfo> display = mainDisplay();
+        if (!display) return false;
+        auto created =
+            capture->createStream(*display, configuration, context, log.frameHandler(), log.stopHandler());
+        if (created && created.value()->startCapture()) stream = created.take();
+        return bool(stream);
     }
 };
 
@@ -160,7 +158,7 @@ private slots:
         XcbScreenCapture capture(QStringLiteral(":4242"));
         QVERIFY(capture.shareableContent().error().message.contains("\":4242\""));
         FrameLog log;
-        auto stream = capture.createStream(DisplayInfo{1, "X", 640, 480, 0, 0}, {},
+        auto stream = capture.createStream(DisplayInfo{1, "X", 640, 480, 0, 0},
                                            StreamConfiguration{.minimumFrameInterval = interval}, this,
                                            log.frameHandler(), log.stopHandler());
         QVERIFY(stream && !stream.value()->startCapture());
@@ -177,6 +175,8 @@ private slots:
             QVERIFY2(XcbConnection::open(xvfb.display()), qPrintable(QString::number(i)));
     }
 
+    // The tick runs at the deadline chosen and its frame carries that time, so frames stay whole intervals
+    // apart: a late tick is never made up for.
     void nextTick_data() {
         QTest::addColumn<int>("nowMs"); // the previous tick was due at 1000 ms, and ticks are 40 ms apart
         QTest::addColumn<int>("expectedMs");
@@ -188,9 +188,6 @@ private slots:
         QTest::newRow("several intervals late, just past a deadline") << 1202 << 1200;
         QTest::newRow("several intervals late") << 1217 << 1240;
     }
-
-    // The tick runs at the deadline chosen and its frame carries that time, so frames stay whole intervals
-    // apart: a late tick is never made up for.
     void nextTick() {
         QFETCH(int, nowMs);
         QFETCH(int, expectedMs);
@@ -199,142 +196,101 @@ private slots:
         QCOMPARE(duration_cast<milliseconds>(next).count(), qint64(expectedMs));
     }
 
-    void framesShowTheScreen_data() {
-        QTest::addColumn<QColor>("background");
-        QTest::addColumn<QColor>("patchColor");
-        QTest::addColumn<QRect>("patch");   // drawn in a child window, so damage must come from inferiors
-        QTest::addColumn<QRect>("monitor"); // a second monitor, named PART and primary; null for none
-
-        QTest::newRow("whole screen")
-            << QColor(Qt::red) << QColor(Qt::blue) << QRect(100, 80, 60, 40) << QRect();
-        QTest::newRow("right-half monitor, odd colours")
-            << QColor(0x12, 0x34, 0x56) << QColor(0xfe, 0xdc, 0xba) << QRect(400, 100, 50, 50)
-            << QRect(320, 0, 320, 480);
+    // Frames show the primary monitor's pixels, drawn by the root or by a child window (whose damage comes
+    // from an inferior), at its size; a monitor that moves is followed. One that changes size ends the
+    // stream as resized, so that its owner sets up a capture at the new size rather than scale the new
+    // picture to the old one.
+    void framesShowTheDisplay_data() {
+        QTest::addColumn<QRect>("monitor"); // the primary one, named PART; null for none
+        QTest::addColumn<QRect>("changed"); // where PART goes next; null: stays
+        const QRect right(320, 0, 320, 480);
+        QTest::newRow("whole screen") << QRect() << QRect();
+        QTest::newRow("right-half monitor, moved") << right << QRect(0, 0, 320, 480);
+        QTest::newRow("grown") << right << QRect(100, 100, 400, 300);
+        QTest::newRow("shrunk") << right << QRect(100, 100, 160, 120);
     }
-
-    void framesShowTheScreen() {
-        QFETCH(QColor, background);
-        QFETCH(QColor, patchColor);
-        QFETCH(QRect, patch);
+    void framesShowTheDisplay() {
         QFETCH(QRect, monitor);
+        QFETCH(QRect, changed);
+        // Colours whose channels all differ, drawn by the root and by a child window in the monitor.
+        const QColor background(0x12, 0x34, 0x56), patchColor(0xfe, 0xdc, 0xba);
+        const QRect patch(400, 100, 50, 50);
         Screen screen;
         QVERIFY(screen.start());
-        if (!monitor.isNull()) QVERIFY(screen.addMonitor("PART", monitor, true));
+        if (!monitor.isNull()) QVERIFY(screen.placeMonitor(monitor));
         const QRect shown = monitor.isNull() ? QRect(0, 0, 640, 480) : monitor;
-        // The primary monitor is the main display.
         const auto display = screen.mainDisplay();
         QVERIFY(display);
         QCOMPARE(QRectF(display->x, display->y, display->width, display->height), QRectF(shown));
         QVERIFY(monitor.isNull() ? !display->name.isEmpty() : display->name == "PART");
-        FrameLog log;
-        auto stream = screen.stream(*display, false, log, this);
-        QVERIFY(stream);
-
+        QVERIFY(screen.record(false, this));
+        const QImage& image = screen.log.lastImage;
         const QPoint inPatch = patch.center() - shown.topLeft();
         screen.fill(background);
-        QTRY_VERIFY(shows(log.lastImage, inPatch, background));
+        QTRY_VERIFY(shows(image, inPatch, background));
         screen.fillInWindow(patch, patchColor);
-        QTRY_VERIFY(shows(log.lastImage, inPatch, patchColor));
-        QCOMPARE(log.lastImage.size(), shown.size());
-        QCOMPARE(pixelsDifferingFrom(log.lastImage, patch.translated(-shown.topLeft()), patchColor), 0);
-        QVERIFY(shows(log.lastImage, QPoint(2, 2), background));
+        QTRY_VERIFY(shows(image, inPatch, patchColor));
+        QCOMPARE(image.size(), shown.size());
+        QCOMPARE(pixelsDifferingFrom(image, patch.translated(-shown.topLeft()), patchColor), 0);
+        QVERIFY(shows(image, QPoint(2, 2), background));
+        if (changed.isNull()) return;
+        QVERIFY(screen.placeMonitor(changed));
+        if (changed.size() != monitor.size()) {
+            QTRY_COMPARE(screen.log.stops, 1);
+            QVERIFY(screen.log.resized);
+            return;
+        }
+        screen.fillInWindow(changed, Qt::green);
+        QTRY_VERIFY(shows(image, QPoint(5, 5), Qt::green));
+        QCOMPARE(image.size(), changed.size());
+        QCOMPARE(screen.log.stops, 0);
     }
 
+    // A still screen gives one picture, then only idle ticks until something shows a change, twice over
+    // (the change detection re-arms). Our own panel animating on screen makes no frame of its own; anyone
+    // else's window does.
     void idleUntilSomethingChanges_data() {
+        QTest::addColumn<QString>("change"); // "pointer moved", "our window", "their window"; empty: none
         QTest::addColumn<bool>("showsCursor");
-        QTest::addColumn<bool>("movePointer");
-        QTest::addColumn<int>("changedFrames"); // per pointer move
-
-        QTest::newRow("still") << true << false << 0;
-        QTest::newRow("pointer moved, cursor shown") << true << true << 1;
-        QTest::newRow("pointer moved, cursor hidden") << false << true << 0;
+        QTest::addColumn<int>("changedFrames"); // per change
+        QTest::newRow("still") << QString() << true << 0;
+        QTest::newRow("pointer moved, cursor shown") << "pointer moved" << true << 1;
+        QTest::newRow("pointer moved, cursor hidden") << "pointer moved" << false << 0;
+        QTest::newRow("our window repainted") << "our window" << false << 0;
+        QTest::newRow("another program's window repainted") << "their window" << false << 1;
     }
-
     void idleUntilSomethingChanges() {
+        QFETCH(QString, change);
         QFETCH(bool, showsCursor);
-        QFETCH(bool, movePointer);
         QFETCH(int, changedFrames);
         Screen screen;
         QVERIFY(screen.start());
         screen.fill(flat);
-        FrameLog log;
-        auto stream = screen.stream(*screen.mainDisplay(), showsCursor, log, this);
-        QVERIFY(stream);
+        const uint32_t pid = uint32_t(getpid());
+        const xcb_window_t window = change.endsWith("window")
+                                        ? screen.fillInWindow(QRect(200, 0, 240, 40), Qt::black,
+                                                              change == "our window" ? pid : pid + 1)
+                                        : XCB_NONE;
+        QVERIFY(screen.record(showsCursor, this));
+        const FrameLog& log = screen.log;
         QTRY_VERIFY(log.statuses.size() >= 8);
-
-        // Twice, so the change detection is seen to re-arm.
         const QPoint targets[] = {{200, 150}, {450, 350}};
         for (int round = 1; round <= 2; ++round) {
             const QPoint target = targets[round - 1];
             const QStringList move{"mousemove", QString::number(target.x()), QString::number(target.y())};
-            if (movePointer) QVERIFY(screen.xvfb.startClient("xdotool", move)->waitForFinished(5000));
+            if (change == "pointer moved")
+                QVERIFY(screen.xvfb.startClient("xdotool", move)->waitForFinished(5000));
+            if (window) screen.paint(window, round == 1 ? Qt::red : Qt::green);
             const qsizetype seen = log.statuses.size();
             QTRY_VERIFY(log.statuses.size() >= seen + 10);
             QCOMPARE(log.pictures(), 1 + round * changedFrames);
             const QRect aroundTarget(target - QPoint(2, 2), QSize(24, 24));
-            QCOMPARE(pixelsDifferingFrom(log.lastImage, aroundTarget, flat) > 20, changedFrames == 1);
+            if (!window)
+                QCOMPARE(pixelsDifferingFrom(log.lastImage, aroundTarget, flat) > 20, changedFrames == 1);
         }
         QCOMPARE(log.statuses.front(), FrameStatus::Complete);
         // The cursor left nothing behind at its first place.
         QCOMPARE(pixelsDifferingFrom(log.lastImage, QRect(targets[0], QSize(24, 24)), flat), 0);
-    }
-
-    // Our own panel animating on screen makes no frame of its own; anyone else's window does.
-    void ownWindowsMakeNoFrames_data() {
-        QTest::addColumn<bool>("ours");
-        QTest::newRow("our window") << true;
-        QTest::newRow("another program's window") << false;
-    }
-    void ownWindowsMakeNoFrames() {
-        QFETCH(bool, ours);
-        Screen screen;
-        QVERIFY(screen.start());
-        screen.fill(flat);
-        const uint32_t pid = uint32_t(getpid());
-        const xcb_window_t window =
-            screen.fillInWindow(QRect(200, 0, 240, 40), Qt::black, ours ? pid : pid + 1);
-        FrameLog log;
-        auto stream = screen.stream(*screen.mainDisplay(), false, log, this, {int64_t(pid)});
-        QVERIFY(stream);
-        QTRY_VERIFY(log.statuses.size() >= 4);
-        for (const QColor color : {Qt::red, Qt::green, Qt::blue}) {
-            screen.repaint(window, color);
-            const qsizetype seen = log.statuses.size();
-            QTRY_VERIFY(log.statuses.size() >= seen + 4);
-        }
-        QCOMPARE(log.pictures(), ours ? 1 : 4);
-    }
-
-    // The recorded display moves: frames follow it. It changes size: the stream ends as resized, so that
-    // its owner sets up a capture at the new size rather than scale the new picture to the old one.
-    void displayChanges_data() {
-        QTest::addColumn<QRect>("changed");
-        QTest::addColumn<bool>("ends");
-        QTest::newRow("moved") << QRect(200, 100, 320, 240) << false;
-        QTest::newRow("grown") << QRect(100, 100, 400, 300) << true;
-        QTest::newRow("shrunk") << QRect(100, 100, 160, 120) << true;
-    }
-    void displayChanges() {
-        QFETCH(QRect, changed);
-        QFETCH(bool, ends);
-        Screen screen;
-        QVERIFY(screen.start());
-        QVERIFY(screen.addMonitor("PART", QRect(100, 100, 320, 240), true));
-        FrameLog log;
-        auto stream = screen.stream(*screen.mainDisplay(), false, log, this);
-        QVERIFY(stream);
-        screen.fill(Qt::red);
-        QTRY_VERIFY(log.pictures() > 0);
-        QVERIFY(screen.removeMonitor("PART") && screen.addMonitor("PART", changed, true));
-        if (ends) {
-            QTRY_COMPARE(log.stops, 1);
-            QVERIFY(log.resized);
-            return;
-        }
-        screen.fillInWindow(changed, Qt::green);
-        QTRY_VERIFY(shows(log.lastImage, QPoint(5, 5), Qt::green));
-        QCOMPARE(log.lastImage.size(), changed.size());
-        QCOMPARE(log.stops, 0);
     }
 
     void streamEnds_data() {
@@ -342,7 +298,6 @@ private slots:
         QTest::newRow("stopCapture") << false;
         QTest::newRow("server killed") << true;
     }
-
     // A busy stream, then its end. Complete frames keep flowing, so pictures are in flight at the end. Every
     // fourth repaint holds the server for longer than an interval, and ticks wait for it (they ask where the
     // pointer is): the tick caught in it ends past the next deadline, at a phase that drifts from grab to
@@ -361,9 +316,8 @@ private slots:
             screen.succeeded(xcb_ungrab_server_checked(screen.connection));
         });
         repaint.start(20);
-        FrameLog log;
-        std::unique_ptr<CaptureStream> stream = screen.stream(*screen.mainDisplay(), true, log, this);
-        QVERIFY(stream);
+        FrameLog& log = screen.log;
+        QVERIFY(screen.record(true, this));
         QTRY_VERIFY(log.pictures() >= 30);
         repaint.stop();
         // Without an event loop for a while, frames wait in this thread's queue at the end.
@@ -372,12 +326,12 @@ private slots:
         if (killServer) {
             screen.xvfb.kill();
         } else {
-            stream->stopCapture();
+            screen.stream->stopCapture();
             log.stopped = true;
         }
         QTRY_COMPARE(log.stops, int(killServer));
         QTest::qWait(200);
-        stream->stopCapture();
+        screen.stream->stopCapture();
         QCOMPARE(log.stops, int(killServer));
         QCOMPARE(log.lateFrames, 0);
         QCOMPARE(log.tooClose, 0);

@@ -13,9 +13,8 @@ public:
             context, [message = m_message]() -> Result<ShareableContent> { return platformError(message); },
             std::move(done));
     }
-    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const std::vector<int64_t>&,
-                                                        const StreamConfiguration&, QObject*,
-                                                        CaptureStream::FrameHandler,
+    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo&, const StreamConfiguration&,
+                                                        QObject*, CaptureStream::FrameHandler,
                                                         CaptureStream::StopHandler) override {
         return platformError(m_message);
     }

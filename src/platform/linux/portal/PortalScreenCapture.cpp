@@ -25,9 +25,9 @@ std::unique_ptr<PendingAnswer> PortalScreenCapture::requestContent(QObject*, Con
 }
 
 Result<std::unique_ptr<CaptureStream>>
-PortalScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>&,
-                                  const StreamConfiguration& configuration, QObject* handlerContext,
-                                  CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
+PortalScreenCapture::createStream(const DisplayInfo& display, const StreamConfiguration& configuration,
+                                  QObject* handlerContext, CaptureStream::FrameHandler onFrame,
+                                  CaptureStream::StopHandler onStop) {
     std::unique_ptr<ScreenCastSession> session;
     {
         std::lock_guard lock(m_mutex);

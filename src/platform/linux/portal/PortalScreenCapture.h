@@ -18,10 +18,11 @@ public:
         : m_tokens(std::move(tokens)) {}
 
     std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override;
-    Result<std::unique_ptr<CaptureStream>>
-    createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
-                 const StreamConfiguration& configuration, QObject* handlerContext,
-                 CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) override;
+    Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
+                                                        const StreamConfiguration& configuration,
+                                                        QObject* handlerContext,
+                                                        CaptureStream::FrameHandler onFrame,
+                                                        CaptureStream::StopHandler onStop) override;
 
     // False once the user turned the desktop's dialog down, until a later start succeeds.
     bool captureAllowed() const override { return !m_refused.load(); }

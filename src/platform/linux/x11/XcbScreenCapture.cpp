@@ -5,8 +5,9 @@
 #include "platform/linux/x11/XcbConnection.h"
 #include "platform/linux/x11/XcbMonitors.h"
 
-XcbScreenCapture::XcbScreenCapture(QString displayName)
-    : m_displayName(std::move(displayName)) {}
+XcbScreenCapture::XcbScreenCapture(QString displayName, std::vector<int64_t> quietProcessIds)
+    : m_displayName(std::move(displayName))
+    , m_quietProcessIds(std::move(quietProcessIds)) {}
 
 // A connection per call: the recorder asks once per start, and a fresh one sees the monitors as they are.
 Result<ShareableContent> XcbScreenCapture::shareableContent() {
@@ -27,16 +28,14 @@ std::unique_ptr<PendingAnswer> XcbScreenCapture::requestContent(QObject* context
         context, [this] { return shareableContent(); }, std::move(done));
 }
 
-// The exclusion cannot be honoured: X11 grabs the root window's picture, in which every client's windows
-// are already composed. Width and height are ignored too: frames keep the display's own size and the
-// encoder scales them.
+// Width and height are ignored: frames keep the display's own size and the encoder scales them.
 Result<std::unique_ptr<CaptureStream>>
-XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int64_t>& excludedProcessIds,
-                               const StreamConfiguration& configuration, QObject* handlerContext,
-                               CaptureStream::FrameHandler onFrame, CaptureStream::StopHandler onStop) {
+XcbScreenCapture::createStream(const DisplayInfo& display, const StreamConfiguration& configuration,
+                               QObject* handlerContext, CaptureStream::FrameHandler onFrame,
+                               CaptureStream::StopHandler onStop) {
     Q_ASSERT(handlerContext && onFrame);
-    if (configuration.pixelFormat != StreamConfiguration::pixelFormatBGRA) {
-        qCDebug(lcCapture) << "pixel format" << Qt::hex << configuration.pixelFormat << "requested";
+    if (configuration.pixelFormat != PixelFormat::BGRA) {
+        qCDebug(lcCapture) << "pixel format" << int(configuration.pixelFormat) << "requested";
         return platformError(QStringLiteral("Only BGRA frames can be captured."));
     }
     const MediaTime interval = configuration.minimumFrameInterval;
@@ -45,6 +44,6 @@ XcbScreenCapture::createStream(const DisplayInfo& display, const std::vector<int
         return platformError(QStringLiteral("The capture needs a frame interval and a queue depth."));
     }
     return Result<std::unique_ptr<CaptureStream>>(
-        std::make_unique<XcbCaptureStream>(m_displayName, display, excludedProcessIds, configuration,
+        std::make_unique<XcbCaptureStream>(m_displayName, display, m_quietProcessIds, configuration,
                                            handlerContext, std::move(onFrame), std::move(onStop)));
 }
