@@ -531,8 +531,7 @@ private slots:
         else if (action == "folder")
             rig.delegate->openFolder();
         else
-            rig.delegate->menuChose(
-                StatusMenu::Entry{.command = StatusMenu::Command::OpenRecent, .clip = clip});
+            rig.delegate->menuChose(StatusMenu::Entry::item({}, StatusMenu::Command::OpenRecent, clip));
         if (clipGone) QVERIFY(rig.shell.copied.isEmpty() && rig.shell.opened.isEmpty());
         QCOMPARE(rig.model.phase(), Phase::notice(notice));
         QCOMPARE(rig.shell.peeks, std::vector<double>{4});

@@ -64,21 +64,10 @@ class DesktopTest : public QObject {
         app->start(m_binary, arguments);
         return app;
     }
-    static QString said(QProcess& process) {
-        return QStringLiteral("exit %1, out '%2', err '%3'")
-            .arg(process.exitCode())
-            .arg(QString::fromLocal8Bit(process.readAllStandardOutput()),
-                 QString::fromLocal8Bit(process.readAllStandardError()));
-    }
-
-    std::pair<int, QString> run(const QString& option) {
-        const Outcome outcome = runFerrovane({option});
-        return {outcome.exitCode, outcome.out + outcome.err};
-    }
-
+    // A command line option, or the screen saver's "lock" and "unlock".
     void act(const QString& action) {
         if (action.startsWith("--")) {
-            QCOMPARE(run(action).first, 0);
+            QCOMPARE(runFerrovane({action}).exitCode, 0);
             return;
         }
         const QString saver = QStringLiteral("org.freedesktop.ScreenSaver");
@@ -98,13 +87,11 @@ private slots:
         for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_SESSION_ID"})
             qunsetenv(name);
         startSession();
-        QProcess* clock = m_x.startClient("xterm", {"-fn", "fixed", "-geometry", "100x30+0+0", "-e", "sh",
-                                                    "-c", "while :; do date +%T.%N; sleep 0.05; done"});
-        QVERIFY2(clock->state() == QProcess::Running, "xterm did not start");
+        QVERIFY2(m_x.startClock(), "xterm did not start");
     }
 
     void cleanup() {
-        run(QStringLiteral("--quit"));
+        runFerrovane({"--quit"});
         for (auto& app : m_apps)
             app->waitForFinished(10000);
         m_apps.clear();
@@ -117,10 +104,8 @@ private slots:
         QProcess::execute("xdotool", {"key", "ctrl+alt+r"});
         QVERIFY2(reaches("^phase: saved$", 30000), qPrintable(status()));
 
-        const QDir folder(QDir::home().filePath("Videos/Ferrovane"));
-        const QStringList clips = folder.entryList({"replay-*.mp4"}, QDir::Files);
-        QCOMPARE(clips.size(), 1);
-        const QString clip = folder.filePath(clips[0]);
+        QCOMPARE(clipNames().size(), 1);
+        const QString clip = clips().filePath(clipNames()[0]);
         QVERIFY2(status().contains("\nlast clip: " + clip + "\n"), qPrintable(status()));
 
         // The saved card stays open for 6 s: "Claude" sits 53 px left of the screen's centre, 104 px down.
@@ -139,24 +124,31 @@ private slots:
         QCOMPARE(Probe::decodeErrors(clip), QString());
     }
 
+    // A pause clears the buffer, a resume starts a new one; every such replacement of the recorder gives
+    // back its threads and descriptors.
     void pauses_data() {
         QTest::addColumn<QStringList>("pauseAndResume");
-        QTest::newRow("by the user") << QStringList{"--toggle-pause", "--toggle-pause"};
-        QTest::newRow("by the screen lock") << QStringList{"lock", "unlock"};
+        QTest::addColumn<int>("rounds");
+        QTest::newRow("by the user") << QStringList{"--toggle-pause", "--toggle-pause"} << 25;
+        QTest::newRow("by the screen lock") << QStringList{"lock", "unlock"} << 1;
     }
-
     void pauses() {
         QFETCH(QStringList, pauseAndResume);
-        launch();
+        QFETCH(int, rounds);
+        Child* app = launch();
         QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
         QCOMPARE(buffers().size(), 1);
-
-        act(pauseAndResume[0]);
-        QVERIFY2(reaches("^phase: paused$"), qPrintable(status()));
-        QTRY_COMPARE_WITH_TIMEOUT(buffers(), QStringList(), 10000);
-        act(pauseAndResume[1]);
-        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
-        QCOMPARE(buffers().size(), 1);
+        QTest::qWait(1000);
+        const std::pair<int, int> before = resources(app->processId());
+        for (int round = 0; round < rounds; ++round) {
+            act(pauseAndResume[0]);
+            QVERIFY2(reaches("^phase: paused$"), qPrintable(status()));
+            QTRY_COMPARE_WITH_TIMEOUT(buffers(), QStringList(), 10000);
+            act(pauseAndResume[1]);
+            QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
+            QCOMPARE(buffers().size(), 1);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(resources(app->processId()), before, 15000);
     }
 
     void rebuildsOnBufferLength() {
@@ -245,22 +237,6 @@ private slots:
         qInfo("%d of 20 saves came before the quit", saved);
     }
 
-    // Every replacement of the recorder (here 50, by pausing and resuming) gives back its threads and
-    // descriptors.
-    void replacementsGiveBackThreads() {
-        Child* app = launch();
-        QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
-        QTest::qWait(1000);
-        const std::pair<int, int> before = resources(app->processId());
-        for (int i = 0; i < 25; ++i) {
-            QCOMPARE(run("--toggle-pause").first, 0);
-            QVERIFY2(reaches("^phase: paused$"), qPrintable(status()));
-            QCOMPARE(run("--toggle-pause").first, 0);
-            QVERIFY2(reaches("^phase: live$"), qPrintable(status()));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(resources(app->processId()), before, 15000);
-    }
-
     // A killed run leaves its buffer to the next one; a quit takes it along.
     void removesBufferOfKilledRunAndAtQuit() {
         Child* killed = launch();
@@ -276,10 +252,10 @@ private slots:
         QCOMPARE(buffers().size(), 1);
         QVERIFY(!buffers().contains(stale[0]));
 
-        QCOMPARE(run("--quit").first, 0);
+        QCOMPARE(runFerrovane({"--quit"}).exitCode, 0);
         QVERIFY(app->waitForFinished(10000) && exitedCleanly(*app));
         QVERIFY2(!QFileInfo::exists(bufferRoot()), qPrintable(buffers().join(' ')));
-        QCOMPARE(run("--status").first, 1); // nothing left to answer
+        QCOMPARE(runFerrovane({"--status"}).exitCode, 1); // nothing left to answer
     }
 
     // Through a real tray host (XEmbed): a click on the icon opens the menu, whose first item saves.

@@ -20,6 +20,11 @@ QJsonObject videoStream(const QString& path) {
     return {};
 }
 
+QSize videoSize(const QString& path) {
+    const QJsonObject stream = videoStream(path);
+    return QSize(stream["width"].toInt(), stream["height"].toInt());
+}
+
 double duration(const QString& path) {
     return run(path)["format"].toObject()["duration"].toString().toDouble();
 }

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,7 @@ namespace Probe {
 // ffprobe -print_format json -show_format -show_streams [extra] FILE; empty on failure.
 QJsonObject run(const QString& path, const QStringList& extra = {});
 QJsonObject videoStream(const QString& path);
+QSize videoSize(const QString& path);
 double duration(const QString& path);
 // MD5 of every video packet's data, in file order.
 QStringList packetHashes(const QString& path);

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
+
 Child::~Child() {
     if (state() == QProcess::NotRunning) return;
     terminate();
@@ -27,12 +29,18 @@ QString bufferRoot() {
     return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/FerrovaneBuffer";
 }
 
-void launchHeadless(Child& app) {
+void launchOnPortal(Child& app, const QStringList& arguments) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("FERROVANE_PLATFORM", "portal");
     app.setProcessEnvironment(environment);
-    app.start(ferrovaneBinary(), {"--headless"});
+    app.start(ferrovaneBinary(), arguments);
     app.waitForStarted();
+}
+
+QString saveNow(Child& app, int ms) {
+    ::kill(pid_t(app.processId()), SIGUSR1);
+    if (!QTest::qWaitFor([&] { return app.canReadLine(); }, ms)) return QString();
+    return QString::fromLocal8Bit(app.readLine()).trimmed();
 }
 
 bool recordingStarted() {

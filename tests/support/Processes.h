@@ -16,8 +16,10 @@ QString startBus(Child& daemon);
 QString ferrovaneBinary();
 QString bufferRoot();
 
-// Starts the application headless on the portal backend.
-void launchHeadless(Child& app);
+// Starts the application on the portal backend, headless unless told otherwise.
+void launchOnPortal(Child& app, const QStringList& arguments = {"--headless"});
+// Asks a headless instance for a clip as SIGUSR1 does; the path it prints, or empty when none came in `ms`.
+QString saveNow(Child& app, int ms = 20000);
 
 // What a run of the built application said.
 struct Outcome {

@@ -1,6 +1,12 @@
 #include "support/Xvfb.h"
 
 #include <QDeadlineTimer>
+
+#include <cstddef>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <QProcessEnvironment>
 
 Xvfb::~Xvfb() {
@@ -52,7 +58,14 @@ QProcess* Xvfb::startClient(const QString& program, const QStringList& arguments
     return m_clients.back().get();
 }
 
+QProcess* Xvfb::startClock() {
+    QProcess* clock = startClient("xterm", {"-fn", "fixed", "-geometry", "100x30+0+0", "-e", "sh", "-c",
+                                            "while :; do date +%T.%N; sleep 0.05; done"});
+    return clock->state() == QProcess::Running ? clock : nullptr;
+}
+
 void Xvfb::stop() {
+    if (m_heldSocket >= 0) ::close(std::exchange(m_heldSocket, -1));
     for (auto& client : m_clients) {
         client->kill();
         client->waitForFinished(3000);
@@ -64,8 +77,19 @@ void Xvfb::stop() {
 }
 
 void Xvfb::kill() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.kill();
+    m_process.waitForFinished(3000);
+    // Servers started by tests running beside this one take the lowest number whose socket they can
+    // bind; holding the abstract socket keeps them off this one, so that what was connected here finds
+    // no server rather than another one.
+    const QByteArray name = "/tmp/.X11-unix/X" + m_display.mid(1).toLatin1();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    m_heldSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_heldSocket >= 0 &&
+        ::bind(m_heldSocket, reinterpret_cast<sockaddr*>(&address),
+               socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()))) != 0)
+        qWarning("could not hold display %s: %s", m_display.toLatin1().constData(), strerror(errno));
 }

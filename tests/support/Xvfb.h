@@ -19,18 +19,21 @@ public:
     // The same with Xvnc, whose screen, unlike Xvfb's, changes size with `xrandr --output VNC-0 --mode`.
     bool startResizable(QSize size);
     void stop();
-    // Ends the server abruptly, as a crash would.
+    // Ends the server abruptly, as a crash would; its display number stays taken until stop().
     void kill();
     QString display() const { return m_display; }
 
     // Runs a client on this display (xdotool, xterm …); it is killed with the server.
     QProcess* startClient(const QString& program, const QStringList& arguments);
+    // A terminal printing the time every 50 ms, so the screen never rests; null when xterm did not start.
+    QProcess* startClock();
 
 private:
     bool launch(const QString& program, const QStringList& arguments);
 
     QProcess m_process;
     QString m_display;
+    int m_heldSocket = -1;
     std::vector<std::unique_ptr<QProcess>> m_clients;
 };
 

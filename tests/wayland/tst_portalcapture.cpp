@@ -40,12 +40,8 @@ class PortalCaptureTest : public QObject {
 
     // The whole application, recording through the portal.
     static void launchDesktop(Child& app) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("FERROVANE_PLATFORM", "portal");
-        app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(ferrovaneBinary(), {});
-        QVERIFY(app.waitForStarted());
+        launchOnPortal(app, {});
     }
     static void quitDesktop(Child& app) {
         QCOMPARE(runFerrovane({"--quit"}).exitCode, 0);
@@ -53,28 +49,23 @@ class PortalCaptureTest : public QObject {
         QCOMPARE(app.exitCode(), 0);
     }
 
-    QJsonArray calls(const QString& method) {
-        const QDBusMessage reply = m_control.call(QDBusMessage::createMethodCall(
-            "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-            "io.github.ferrovane.TestPortal", "Calls"));
-        QJsonArray matching;
-        for (const QJsonValue call :
-             QJsonDocument::fromJson(reply.arguments().value(0).toString().toUtf8()).array())
-            if (call["method"].toString() == method) matching.append(call);
-        return matching;
-    }
-    void control(const QString& method, const QVariantList& arguments = {}) {
+    // The stand-in portal's own interface: what it was asked, and how it answers next.
+    QDBusMessage portal(const QString& method, const QVariantList& arguments = {}) {
         QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop",
                                                            "/org/freedesktop/portal/desktop",
                                                            "io.github.ferrovane.TestPortal", method);
         call.setArguments(arguments);
-        QCOMPARE(m_control.call(call).errorMessage(), QString());
+        return m_control.call(call);
     }
-    // The path the application prints; empty when none came.
-    static QString save(Child& app) {
-        ::kill(pid_t(app.processId()), SIGUSR1);
-        if (!QTest::qWaitFor([&] { return app.canReadLine(); }, 20000)) return QString();
-        return QString::fromLocal8Bit(app.readLine()).trimmed();
+    QJsonArray calls(const QString& method) {
+        QJsonArray matching;
+        for (const QJsonValue call :
+             QJsonDocument::fromJson(portal("Calls").arguments().value(0).toString().toUtf8()).array())
+            if (call["method"].toString() == method) matching.append(call);
+        return matching;
+    }
+    void control(const QString& method, const QVariantList& arguments = {}) {
+        QCOMPARE(portal(method, arguments).errorMessage(), QString());
     }
     static void quit(Child& app) {
         QVERIFY2(app.state() == QProcess::Running,
@@ -104,14 +95,12 @@ private slots:
     // the picture rolls into segments and saves as an exact clip, the second start brings the token.
     void recordsSavesAndRemembers() {
         Child app;
-        launchHeadless(app);
+        launchOnPortal(app);
         QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         QTest::qWait(6500); // past the first five-second segment
-        const QString clip = save(app);
+        const QString clip = saveNow(app);
         QVERIFY2(QFile::exists(clip), qPrintable(clip + QString::fromLocal8Bit(app.readAllStandardError())));
-        const QJsonObject stream = Probe::videoStream(clip);
-        QCOMPARE(stream["width"].toInt(), 640);
-        QCOMPARE(stream["height"].toInt(), 360);
+        QCOMPARE(Probe::videoSize(clip), QSize(640, 360));
         QVERIFY2(Probe::duration(clip) > 6.0, qPrintable(QString::number(Probe::duration(clip))));
         QCOMPARE(Probe::decodeErrors(clip), QString());
         quit(app);
@@ -126,7 +115,7 @@ private slots:
         QCOMPARE(kept, calls("Start.Response").last()["results"]["restore_token"].toString());
 
         Child again;
-        launchHeadless(again);
+        launchOnPortal(again);
         QTRY_COMPARE_WITH_TIMEOUT(calls("SelectSources").size(), 2, 20000);
         QCOMPARE(calls("SelectSources").last()["options"]["restore_token"].toString(), kept);
         QTRY_COMPARE_WITH_TIMEOUT(calls("Start.Response").size(), 2, 10000);
@@ -140,7 +129,7 @@ private slots:
         Child app;
         const int starts = calls("Start").size();
         control("SetResponseDelay", {1500u});
-        launchHeadless(app);
+        launchOnPortal(app);
         QTRY_COMPARE_WITH_TIMEOUT(calls("Start").size(), starts + 1, 20000);
         quit(app);
         control("SetResponseDelay", {0u});
@@ -214,7 +203,7 @@ private slots:
     // asks again; turned down, recording stops with the reason.
     void userStopsSharing() {
         Child app;
-        launchHeadless(app);
+        launchOnPortal(app);
         QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         const int selections = calls("SelectSources").size();
         control("SetStartResponse", {1u});
@@ -234,7 +223,7 @@ private slots:
     // the desktop's reason, leaving no buffer behind.
     void producerGoesAway() {
         Child app;
-        launchHeadless(app);
+        launchOnPortal(app);
         QTRY_VERIFY_WITH_TIMEOUT(recordingStarted(), 20000);
         ::kill(pid_t(m_rig.processId()), SIGUSR1);
         QVERIFY(app.waitForFinished(30000));

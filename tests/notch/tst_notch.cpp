@@ -2,20 +2,30 @@
 #include "notch/IconButton.h"
 #include "notch/KeyCap.h"
 #include "notch/LengthChips.h"
+#include "notch/NotchController.h"
+#include "notch/NotchPanel.h"
 #include "notch/NotchText.h"
 #include "notch/NotchView.h"
 #include "notch/PillButton.h"
 #include "notch/ReplayModel.h"
+#include "platform/Screens.h"
 #include "settings/Settings.h"
 
 #include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
+#include <QMetaMethod>
 #include <QPainter>
+#include <QSignalSpy>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
+
+using Mutation = std::function<void(ReplayModel&)>;
+Q_DECLARE_METATYPE(Mutation)
 
 namespace {
 
@@ -78,13 +88,161 @@ struct Fixture {
     }
 };
 
+const QRectF laptop(0, 0, 1512, 982);
+const QPointF faraway(100, 100);
+
+// Screens the test describes by hand. The window system's y-down coordinates are the y-up ones flipped
+// at the height of the primary screen, the one at the origin.
+class FakeScreens final : public Screens {
+    Q_OBJECT
+public:
+    std::vector<ScreenInfo> list{notched(laptop, 32, 666, 666)};
+    size_t mainIndex = 0;
+    QPointF pointer = faraway;
+
+    std::vector<ScreenInfo> screens() const override { return list; }
+    std::optional<ScreenInfo> mainScreen() const override {
+        return mainIndex < list.size() ? std::optional(list[mainIndex]) : std::nullopt;
+    }
+    QPointF pointerLocation() const override { return pointer; }
+    QRect toWindowSystem(const QRectF& r) const override {
+        double baseline = 0;
+        for (const ScreenInfo& screen : list)
+            if (screen.frame.topLeft().isNull()) baseline = screen.frame.height();
+        return QRectF(r.x(), baseline - r.y() - r.height(), r.width(), r.height()).toRect();
+    }
+    bool compositing() const override { return false; }
+
+    // A screen without a camera housing whose top panel is `topPanel` points high.
+    static ScreenInfo plain(const QRectF& frame, double topPanel) {
+        ScreenInfo info;
+        info.frame = frame;
+        info.visibleFrame = QRectF(frame.x(), frame.y(), frame.width(), frame.height() - topPanel);
+        return info;
+    }
+    static ScreenInfo notched(const QRectF& frame, double inset, double leftWidth, double rightWidth) {
+        ScreenInfo info = plain(frame, inset);
+        info.safeAreaTopInset = inset;
+        const double top = frame.y() + frame.height() - inset;
+        info.auxiliaryTopLeftArea = QRectF(frame.x(), top, leftWidth, inset);
+        info.auxiliaryTopRightArea = QRectF(frame.x() + frame.width() - rightWidth, top, rightWidth, inset);
+        return info;
+    }
+};
+
+// Lets the pointer poll run `count` more times however long that takes on a busy machine. The spy is
+// connected after the controller, so when it counts a tick that tick's work is done.
+bool waitForPolls(const NotchController& controller, int count) {
+    QSignalSpy ticks(controller.findChild<QTimer*>(QStringLiteral("pointerPoll")), &QTimer::timeout);
+    return QTest::qWaitFor([&] { return ticks.count() >= count; }, 5000);
+}
+
+// A controller over one notched screen, the pointer far from it.
+struct Rig {
+    FakeScreens screens;
+    FakeClock clock;
+    ReplayModel model;
+    NotchController controller{model, NotchActions{}, screens, clock};
+};
+
 } // namespace
 
-class NotchViewTest : public QObject {
+// The panel's model, its view over a fresh in-memory store, and the controller that places and opens it.
+class NotchTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() {
+        // The offscreen platform cannot shape or raise windows and says so each time.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (!text.startsWith(QLatin1String("This plugin does not support")))
+                    previous(type, context, text);
+            });
+    }
     void init() { m_settings.emplace(); }
     void cleanup() { m_settings.reset(); }
+
+    void changeSignals_data() {
+        QTest::addColumn<Mutation>("mutation");
+        QTest::addColumn<QByteArray>("signal"); // empty: none may fire
+        QImage thumbnail(78, 48, QImage::Format_RGB32);
+        thumbnail.fill(Qt::red);
+        const QUrl clip = QUrl::fromLocalFile(QStringLiteral("/tmp/replay-1.mp4"));
+        const std::pair<const char*, Mutation> rows[] = {
+            {"phaseChanged", [](ReplayModel& m) { m.setPhase(Phase::live()); }},
+            {"expandedChanged", [](ReplayModel& m) { m.setExpanded(true); }},
+            {"flashChanged", [](ReplayModel& m) { m.setFlash(true); }},
+            {"geometryChanged",
+             [](ReplayModel& m) { m.setGeometry(NotchGeometry(QRectF(0, 0, 1512, 982), 204, 32, true)); }},
+            {"bufferedChanged", [](ReplayModel& m) { m.setBuffered(0.5); }},
+            {"bufferLimitChanged", [](ReplayModel& m) { m.setBufferLimit(60); }},
+            {"saveLengthChanged", [](ReplayModel& m) { m.setSaveLength(10); }},
+            {"saveOptionsChanged",
+             [](ReplayModel& m) {
+                 m.setSaveOptions({10, 30, 60});
+             }},
+            {"lastClipChanged", [clip](ReplayModel& m) { m.setLastClip(clip); }},
+            {"lastThumbnailChanged", [thumbnail](ReplayModel& m) { m.setLastThumbnail(thumbnail); }},
+            {"lastDurationChanged", [](ReplayModel& m) { m.setLastDuration(75.4); }},
+            {"", [](ReplayModel& m) { m.setRecording(true); }},
+        };
+        for (const auto& [signal, mutation] : rows)
+            QTest::newRow(*signal ? signal : "recording is not published") << mutation << QByteArray(signal);
+    }
+    void changeSignals() {
+        QFETCH(Mutation, mutation);
+        QFETCH(QByteArray, signal);
+        ReplayModel model;
+        std::vector<std::pair<QByteArray, std::unique_ptr<QSignalSpy>>> spies;
+        const QMetaObject* meta = model.metaObject();
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+            if (meta->method(i).methodType() == QMetaMethod::Signal)
+                spies.emplace_back(meta->method(i).name(),
+                                   std::make_unique<QSignalSpy>(&model, meta->method(i)));
+        const QByteArrayList expected = signal.isEmpty() ? QByteArrayList() : QByteArrayList{signal};
+        for (int round = 0; round < 2; ++round) { // the same value again is no change
+            mutation(model);
+            QByteArrayList fired;
+            for (auto& [name, spy] : spies)
+                for (int n = 0; n < spy->count(); ++n)
+                    fired << name;
+            QCOMPARE(fired, expected);
+        }
+    }
+
+    void formatDuration_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("59.5 rounds up") << 59.5 << "1:00";
+        QTest::newRow("no hour field") << 3600.0 << "60:00";
+        QTest::newRow("negative") << -3.0 << "0:00";
+    }
+    void formatDuration() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(::formatDuration(seconds), text);
+    }
+
+    void phaseEquality_data() {
+        const QUrl a = QUrl::fromLocalFile(QStringLiteral("/clips/a.mp4"));
+        const QUrl b = QUrl::fromLocalFile(QStringLiteral("/clips/b.mp4"));
+        QTest::addColumn<Phase>("left");
+        QTest::addColumn<Phase>("right");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("other clip") << Phase::saved(a) << Phase::saved(b) << false;
+        QTest::newRow("saved != copied") << Phase::saved(a) << Phase::copied(a) << false;
+        QTest::newRow("other text") << Phase::working("x") << Phase::working("y") << false;
+        QTest::newRow("canonically equivalent texts") << Phase::notice(QStringLiteral("caf\u00e9"))
+                                                      << Phase::notice(QStringLiteral("cafe\u0301")) << true;
+    }
+    void phaseEquality() {
+        QFETCH(Phase, left);
+        QFETCH(Phase, right);
+        QFETCH(bool, equal);
+        QCOMPARE(left == right, equal);
+        QCOMPARE(right == left, equal);
+    }
 
     void phases_data() {
         QTest::addColumn<Phase>("phase");
@@ -167,8 +325,9 @@ private slots:
             QVERIFY(!f.find<NotchText>("subtitle")->isVisibleTo(f.view.get()) || text->lines().size() == 1);
     }
 
-    // The live card claims no recording the buffer cannot hold, and offers no key the desktop did not bind.
-    void liveCardTellsTheTruth() {
+    // The live card claims no recording the buffer cannot hold, and offers no key the desktop did not bind;
+    // a chip sets the save length, and a single option leaves nothing to choose.
+    void liveCard() {
         Fixture f(Phase::live());
         f.model.setWriteError("The buffer cannot be written: No space left on device");
         QCOMPARE(f.text("title"), "Not recording");
@@ -178,6 +337,13 @@ private slots:
         f.model.setHotKeyBound(false);
         QCOMPARE(f.text("title"), "Instant Replay");
         QVERIFY(!f.find<KeyCap>("keyCap")->isVisibleTo(f.view.get()));
+        QAbstractButton* ten = f.find<LengthChips>("lengthChips")->chips().front();
+        QTest::mouseClick(ten, Qt::LeftButton, {}, ten->rect().center());
+        QCOMPARE(f.model.saveLength(), 10.0);
+        QCOMPARE(f.find<PillButton>("saveButton")->title(), QStringLiteral("Save 10s"));
+        QVERIFY(f.calls.isEmpty());
+        f.model.setSaveOptions({10});
+        QVERIFY(!f.find<QWidget>("lengthChips")->isVisibleTo(f.view.get()));
     }
 
     // Every frame of the closing and opening animations, as a compositing desktop shows them: nothing but
@@ -228,18 +394,6 @@ private slots:
         QVERIFY(frames > 20);
     }
 
-    void chipClickChangesSaveLength() {
-        Fixture f(Phase::live());
-        QAbstractButton* ten = f.find<LengthChips>("lengthChips")->chips().front();
-        QTest::mouseClick(ten, Qt::LeftButton, {}, ten->rect().center());
-        QCOMPARE(f.model.saveLength(), 10.0);
-        QCOMPARE(f.find<PillButton>("saveButton")->title(), QStringLiteral("Save 10s"));
-        QVERIFY(f.calls.isEmpty());
-        // A single option leaves nothing to choose: no chips.
-        f.model.setSaveOptions({10});
-        QVERIFY(!f.find<QWidget>("lengthChips")->isVisibleTo(f.view.get()));
-    }
-
     // The live subtitle and the ring as the buffer fills.
     void buffered_data() {
         QTest::addColumn<double>("buffered");
@@ -266,9 +420,76 @@ private slots:
         QVERIFY(std::isfinite(ring->progress()));
     }
 
+    // Opens inside the open rectangle (maximum edges outside), stays open inside the keep-open one.
+    void pointer_data() {
+        QTest::addColumn<QPointF>("first");
+        QTest::addColumn<QPointF>("then");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("pill, then the card") << QPointF(756, 970) << QPointF(551, 816) << true;
+        QTest::newRow("pill, then below the keep-open rect")
+            << QPointF(628, 946) << QPointF(756, 815.9) << false;
+        QTest::newRow("right edge is outside") << QPointF(884, 960) << QPointF(884, 960) << false;
+        QTest::newRow("just below the pill") << QPointF(700, 945.9) << QPointF(700, 945.9) << false;
+    }
+    void pointer() {
+        QFETCH(QPointF, first);
+        QFETCH(QPointF, then);
+        QFETCH(bool, open);
+        Rig rig;
+        rig.screens.pointer = first;
+        QVERIFY(waitForPolls(rig.controller, 2));
+        rig.screens.pointer = then;
+        QVERIFY(waitForPolls(rig.controller, 2));
+        QCOMPARE(rig.model.expanded(), open);
+        QCOMPARE(rig.controller.panel().ignoresMouseEvents(), !open);
+    }
+
+    void peekPinsTheCard() {
+        Rig rig;
+        rig.controller.peek(6);
+        QVERIFY(rig.model.expanded());
+        rig.clock.advance(5.9);
+        QVERIFY(waitForPolls(rig.controller, 2));
+        QVERIFY(rig.model.expanded());
+        rig.clock.advance(0.2);
+        QVERIFY(waitForPolls(rig.controller, 1));
+        QVERIFY(!rig.model.expanded());
+    }
+
+    // The screen and notch measured, and the panel placed on it, as the screens change.
+    void repositionFollowsScreenChanges_data() {
+        QTest::addColumn<std::vector<ScreenInfo>>("screens");
+        QTest::addColumn<NotchGeometry>("geometry");
+        QTest::addColumn<QRect>("panel");
+        const QRectF big(0, 0, 2560, 1440);
+        const QRectF right(1512, 0, 1920, 1080);
+        // Window-system y 0 is the screen's top edge.
+        QTest::newRow("notched screen wins over the main one; a wide notch widens the card")
+            << std::vector<ScreenInfo>{FakeScreens::plain(right, 25),
+                                       FakeScreens::notched(laptop, 37, 600, 612)}
+            << NotchGeometry(laptop, 300, 37, true) << QRect(544, 0, 424, 181);
+        QTest::newRow("no notch: a substitute as tall as the top panel")
+            << std::vector<ScreenInfo>{FakeScreens::plain(big, 27)} << NotchGeometry(big, 120, 27, false)
+            << QRect(1075, 0, 410, 171);
+        QTest::newRow("every screen gone: defaults")
+            << std::vector<ScreenInfo>{} << NotchGeometry() << QRect(-205, 0, 410, 176);
+    }
+    void repositionFollowsScreenChanges() {
+        QFETCH(std::vector<ScreenInfo>, screens);
+        QFETCH(NotchGeometry, geometry);
+        QFETCH(QRect, panel);
+        Rig rig;
+        rig.controller.peek(60);
+        rig.screens.list = screens;
+        rig.controller.reposition();
+        QVERIFY(rig.model.geometry() == geometry);
+        QCOMPARE(rig.controller.panel().geometry(), panel);
+        QCOMPARE(rig.controller.panel().view().size(), panel.size());
+    }
+
 private:
     std::optional<FakeSettings> m_settings;
 };
 
-FERROVANE_TEST_MAIN(NotchViewTest)
-#include "tst_notchview.moc"
+FERROVANE_TEST_MAIN(NotchTest)
+#include "tst_notch.moc"

@@ -1,3 +1,4 @@
+#include "platform/PlatformFactory.h"
 #include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 #include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
 #include "recorder/BufferRoot.h"
@@ -6,29 +7,25 @@
 #include "support/FakeMedia.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"
+#include "support/Xvfb.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
-// Real segments from the real writer, saved by the real exporter, read back by ffmpeg's own tools. The
-// frames are synthetic and numbered, the clock is the test's.
-namespace {
-
-constexpr int fps = 30;
-
-// Frame n of a recording that began at 100 s.
-MediaTime timeOf(int n) {
-    return MediaTime::fromNanoseconds(100'000'000'000 + int64_t(n) * 1'000'000'000 / fps);
-}
-
-} // namespace
-
-class TestRealSave : public QObject {
+// The recorder over the real writer and exporter, read back by ffmpeg's own tools: first numbered synthetic
+// frames on the test's clock, then what a user's session does, on a small real X server.
+class TestRealRecorder : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { BufferRoot::removeAll(); }
 
     void savesTheLastSecondsExactly() {
+        constexpr int fps = 30;
+        // Frame n of a recording that began at 100 s.
+        const auto timeOf = [](int n) {
+            return MediaTime::fromNanoseconds(100'000'000'000 + int64_t(n) * 1'000'000'000 / fps);
+        };
         RecorderRig rig(fps, 320);
         rig.capture->displays = {{1, "coded", 320, 240, 0, 0}};
         rig.platform.writers = std::make_shared<FfmpegMovieWriterFactory>();
@@ -63,7 +60,34 @@ private slots:
         QCOMPARE(segmentPackets.mid(segmentPackets.indexOf(clipPackets.first()), clipPackets.size()),
                  clipPackets);
     }
+
+    void changingScreenRollsSegments() {
+        Xvfb x;
+        QVERIFY(x.start(QSize(640, 400)) && x.startClock());
+        ReplayRecorder recorder(30, 30, 640, createMediaPlatform());
+        const Status started = recorder.startAndWait();
+        QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().message));
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.snapshot().segments.size() >= 2, 20000);
+
+        const auto state = recorder.snapshot();
+        QCOMPARE(state.size, QSize(640, 400));
+        for (const Segment& segment : state.segments) {
+            // A roll happens at the first frame 5 s or more after the segment began.
+            const double seconds = (segment.end - segment.start).seconds();
+            QVERIFY2(seconds >= 5.0 && seconds < 5.5, qPrintable(QString::number(seconds)));
+            QVERIFY(std::abs(Probe::duration(segment.url) - seconds) < 0.04);
+        }
+        // Segments follow each other without a gap.
+        QCOMPARE(state.segments[1].start, state.segments[0].end);
+
+        // stop() closes the open segment at the time of the stop.
+        recorder.stop();
+        QTRY_COMPARE(recorder.snapshot().inFlight, 0);
+        QCOMPARE(recorder.snapshot().segments.size(), state.segments.size() + 1);
+        recorder.discardAndWait();
+        QVERIFY(!QFileInfo::exists(recorder.workDir()));
+    }
 };
 
-FERROVANE_TEST_MAIN(TestRealSave)
-#include "tst_realsave.moc"
+FERROVANE_TEST_MAIN(TestRealRecorder)
+#include "tst_realrecorder.moc"

@@ -1,4 +1,5 @@
 #include "clips/AgentHandoff.h"
+#include "clips/Thumbnailer.h"
 #include "platform/Clipboard.h"
 #include "platform/PlatformFactory.h"
 #include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
@@ -8,13 +9,7 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QMimeData>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <clocale>
 #include <cmath>
@@ -53,8 +48,9 @@ bool useDecimalComma(const QString& locales) {
 
 } // namespace
 
-// The handoff and the clipboard as other programs on a private X display see it, in a German locale.
-class AgentHandoffTest : public QObject {
+// Thumbnails, the handoff, and the clipboard as other programs on a private X display see it, in a German
+// locale.
+class ClipsTest : public QObject {
     Q_OBJECT
 
 private:
@@ -76,8 +72,13 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_clip = m_dir.filePath("replay-2026-12-04_16-23-22.mp4");
         m_frames = m_dir.filePath("replay-2026-12-04_16-23-22-frames/");
-        const QString error = CodedFrames::movie(m_clip, 900, QSize(384, 240));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // Every frame of ten.mp4 is a key frame, so the thumbnail need not step back to an earlier one and
+        // shows the time asked for.
+        for (const QString& error :
+             {CodedFrames::movie(m_clip, 900, QSize(384, 240)),
+              CodedFrames::movie(m_dir.filePath("ten.mp4"), 300, QSize(2560, 1600), {.keyInterval = 1}),
+              CodedFrames::movie(m_dir.filePath("quarter.mp4"), 5, QSize(384, 240), {.fps = 20})})
+            QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY2(useDecimalComma(m_dir.filePath("locales")), "no German locale (localedef, locales)");
     }
 
@@ -164,6 +165,31 @@ private slots:
         QCOMPARE(QFileInfo(m_frames + "frame-07.png").size(), 1 << 20);
     }
 
+    void thumbnail_data() {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<int>("firstFrame"); // the frames the picture may show; -1: no picture
+        QTest::addColumn<int>("lastFrame");
+        // 0.3 s before the end with up to 1 s before it: 8.7 to 9.7 s at 30 frames a second.
+        QTest::newRow("10 s, 2560 × 1600") << "ten.mp4" << 10.0 << 261 << 291;
+        QTest::newRow("0.25 s asks for 0") << "quarter.mp4" << 0.25 << 0 << 0;
+        QTest::newRow("missing") << "none.mp4" << 0.0 << -1 << -1;
+    }
+    // Through the pool, as the application asks for it.
+    void thumbnail() {
+        QFETCH(QString, clip);
+        QFETCH(double, duration);
+        QFETCH(int, firstFrame);
+        QFETCH(int, lastFrame);
+        const Thumbnail thumbnail = Thumbnailer::makeAsync(m_ffmpeg, m_dir.filePath(clip)).result();
+        QCOMPARE(thumbnail.duration, duration);
+        QCOMPARE(thumbnail.image.isNull(), firstFrame < 0);
+        if (firstFrame < 0) return;
+        QCOMPARE(thumbnail.image.size(), QSize(360, 225));
+        const int frame = CodedFrames::read(thumbnail.image).value_or(-1);
+        QVERIFY2(frame >= firstFrame && frame <= lastFrame, qPrintable(QString::number(frame)));
+    }
+
     void failureLeavesTheClipboard_data() {
         QTest::addColumn<QString>("clip");
         QTest::addColumn<QString>("blocker"); // a folder where a frame file goes
@@ -186,6 +212,6 @@ private slots:
     }
 };
 
-FERROVANE_X11_TEST_MAIN(AgentHandoffTest, QSize(640, 480))
+FERROVANE_X11_TEST_MAIN(ClipsTest, QSize(640, 480))
 
-#include "tst_agenthandoff.moc"
+#include "tst_clips.moc"
