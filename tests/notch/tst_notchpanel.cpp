@@ -19,7 +19,6 @@
 #include <xcb/xtest.h>
 
 #include <cstdlib>
-#include <optional>
 
 namespace {
 
@@ -64,7 +63,6 @@ class NotchPanelTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        m_settings.emplace();
         movePointer(Move::Warp, faraway);
         m_screens = createScreens();
         m_model = std::make_unique<ReplayModel>();
@@ -75,7 +73,6 @@ private slots:
         m_controller.reset();
         m_model.reset();
         m_screens.reset();
-        m_settings.reset();
     }
 
     void pointerOpensAndLeavingCloses_data() {
@@ -142,7 +139,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(&m_controller->panel()));
     }
 
-    std::optional<FakeSettings> m_settings;
+    FakeSettings m_settings; // read, never written
     std::unique_ptr<Screens> m_screens;
     std::unique_ptr<ReplayModel> m_model;
     MonotonicClock m_clock;

@@ -96,8 +96,15 @@ private slots:
         QCOMPARE(rig.ranges(), ranges);
         QCOMPARE(rig.assets->exports.back().second, ExportPreset::Passthrough);
         QCOMPARE(rig.clips(), QStringList{QFileInfo(clip.value()).fileName()});
-        // The save closed the open segment at its own time; capture goes on into a new one.
-        QCOMPARE(rig.recorder->snapshot().lastSegmentEnd.seconds(), now);
+        // The save closed the open segment at its own time: a frame still at that time is dropped, the next
+        // one opens a new segment.
+        const double end = rig.recorder->snapshot().lastSegmentEnd.seconds();
+        QCOMPARE(end, now);
+        const size_t opened = rig.writers->count();
+        rig.frame(end);
+        QCOMPARE(rig.writers->count(), opened);
+        rig.frame(end + 1e-9);
+        QCOMPARE(rig.writers->count(), opened + 1);
     }
 
     void segmentWithoutVideoIsSkipped() {

@@ -1,4 +1,3 @@
-#include "platform/PlatformFactory.h"
 #include "platform/linux/ffmpeg/FfmpegMediaAssets.h"
 #include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
 #include "recorder/BufferRoot.h"
@@ -7,14 +6,12 @@
 #include "support/FakeMedia.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"
-#include "support/Xvfb.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QThread>
 
-// The recorder over the real writer and exporter, read back by ffmpeg's own tools: first numbered synthetic
-// frames on the test's clock, then what a user's session does, on a small real X server.
+// The recorder over the real writer and exporter with numbered synthetic frames on the test's clock, read
+// back by ffmpeg's own tools.
 class TestRealRecorder : public QObject {
     Q_OBJECT
 private slots:
@@ -59,33 +56,6 @@ private slots:
         QVERIFY(!clipPackets.isEmpty());
         QCOMPARE(segmentPackets.mid(segmentPackets.indexOf(clipPackets.first()), clipPackets.size()),
                  clipPackets);
-    }
-
-    void changingScreenRollsSegments() {
-        Xvfb x;
-        QVERIFY(x.start(QSize(640, 400)) && x.startClock());
-        ReplayRecorder recorder(30, 30, 640, createMediaPlatform());
-        const Status started = recorder.startAndWait();
-        QVERIFY2(started.ok(), qPrintable(started.ok() ? "" : started.error().message));
-        QTRY_VERIFY_WITH_TIMEOUT(recorder.snapshot().segments.size() >= 2, 20000);
-
-        const auto state = recorder.snapshot();
-        QCOMPARE(state.size, QSize(640, 400));
-        for (const Segment& segment : state.segments) {
-            // A roll happens at the first frame 5 s or more after the segment began.
-            const double seconds = (segment.end - segment.start).seconds();
-            QVERIFY2(seconds >= 5.0 && seconds < 5.5, qPrintable(QString::number(seconds)));
-            QVERIFY(std::abs(Probe::duration(segment.url) - seconds) < 0.04);
-        }
-        // Segments follow each other without a gap.
-        QCOMPARE(state.segments[1].start, state.segments[0].end);
-
-        // stop() closes the open segment at the time of the stop.
-        recorder.stop();
-        QTRY_COMPARE(recorder.snapshot().inFlight, 0);
-        QCOMPARE(recorder.snapshot().segments.size(), state.segments.size() + 1);
-        recorder.discardAndWait();
-        QVERIFY(!QFileInfo::exists(recorder.workDir()));
     }
 };
 

@@ -1,5 +1,5 @@
 #include "platform/linux/desktop/QSettingsStore.h"
-#include "settings/Settings.h"
+#include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -7,15 +7,9 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
-#include <functional>
-
 #include <utime.h>
 
 namespace {
-
-QString configPath() {
-    return QSettingsStore::defaultPath();
-}
 
 // A clip with a given age, so the listing order is known.
 void touch(const QString& path, int ageSeconds) {
@@ -32,69 +26,52 @@ enum class Writer { Us, InPlace, Replacing, Later };
 
 class TestSettings : public QObject {
     Q_OBJECT
-private:
-    std::unique_ptr<QSettingsStore> m_store;
-
-    // A new store over whatever `prepare` left at the file's place.
-    void fresh(const std::function<void()>& prepare = {}) {
-        cleanup();
-        if (prepare) prepare();
-        m_store = std::make_unique<QSettingsStore>();
-        Settings::useStore(m_store.get());
-        Settings::registerDefaults();
-    }
+    const QString config = QSettingsStore::defaultPath();
+    std::optional<InstalledSettings<QSettingsStore>> m_settings; // made by the test, over what it left there
 
 private slots:
     void cleanup() {
-        Settings::useStore(nullptr);
-        m_store.reset();
-        QFile::remove(configPath());
+        m_settings.reset();
+        QFile::remove(config);
     }
 
     // Clips go to the desktop's videos folder, wherever xdg-user-dirs put it and whatever its name.
     void clipsFolder_data() {
-        QTest::addColumn<QByteArray>("userDirs"); // user-dirs.dirs; empty: none
-        QTest::addColumn<QString>("folder");      // under HOME
+        QTest::addColumn<QString>("folder");       // under HOME
+        QTest::addColumn<QString>("videosFolder"); // in user-dirs.dirs; null: no such file
         QTest::addColumn<QString>("place");
-        QTest::newRow("default") << QByteArray() << "Videos/Ferrovane/"
-                                 << "Videos › Ferrovane";
-        QTest::newRow("localised") << QByteArray("XDG_VIDEOS_DIR=\"$HOME/Vidéos\"\n") << "Vidéos/Ferrovane/"
-                                   << "Vidéos › Ferrovane";
-        QTest::newRow("moved") << QByteArray("XDG_VIDEOS_DIR=\"$HOME/Media/Clips\"\n")
-                               << "Media/Clips/Ferrovane/"
+        QTest::newRow("localised") << "Vidéos/Ferrovane/" << QString("$HOME/Vidéos") << "Vidéos › Ferrovane";
+        QTest::newRow("moved") << "Media/Clips/Ferrovane/" << QString("$HOME/Media/Clips")
                                << "Clips › Ferrovane";
+        QTest::newRow("default") << "Videos/Ferrovane/" << QString() << "Videos › Ferrovane";
     }
     void clipsFolder() {
-        QFETCH(QByteArray, userDirs);
         QFETCH(QString, folder);
+        QFETCH(QString, videosFolder);
         QFETCH(QString, place);
         const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
-        if (userDirs.isEmpty())
-            QFile::remove(file);
-        else
-            writeFile(file, userDirs);
+        QFile::remove(file);
+        if (!videosFolder.isNull()) writeFile(file, "XDG_VIDEOS_DIR=\"" + videosFolder.toUtf8() + "\"\n");
         QCOMPARE(Settings::folder(), QDir::home().filePath(folder));
         QCOMPARE(Settings::folderAsPlace(), place);
         QCOMPARE(Settings::folderAsPath(), "~/" + folder.chopped(1));
-        QFile::remove(file);
     }
 
-    // Values as a user or an editor left them in the file.
+    // Values as a user or an editor left them in the file, under [General].
     void clampedReads_data() {
-        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>(
+            "file"); // null: none; "/": a folder in its place, unreadable even by root
         QTest::addColumn<double>("buffer");
         QTest::addColumn<int>("fps");
         QTest::addColumn<double>("width");
         QTest::newRow("above the ranges")
-            << QByteArray("[General]\nbufferSeconds=600\nfps=120\nmaxWidth=5000\n") << 300.0 << 60 << 3840.0;
+            << QByteArray("bufferSeconds=600\nfps=120\nmaxWidth=5000\n") << 300.0 << 60 << 3840.0;
         QTest::newRow("below the ranges")
-            << QByteArray("[General]\nbufferSeconds=2\nfps=1\nmaxWidth=100\n") << 5.0 << 5 << 640.0;
+            << QByteArray("bufferSeconds=2\nfps=1\nmaxWidth=100\n") << 5.0 << 5 << 640.0;
         QTest::newRow("text where numbers belong")
-            << QByteArray("[General]\nbufferSeconds=lots\nfps=fast\nmaxWidth=@Variant(garbage\n") << 5.0 << 5
-            << 640.0;
-        QTest::newRow("truncated file") << QByteArray("[General]\nbufferSeconds=6") << 6.0 << 30 << 1920.0;
+            << QByteArray("bufferSeconds=lots\nfps=fast\nmaxWidth=@Variant(garbage\n") << 5.0 << 5 << 640.0;
+        QTest::newRow("truncated file") << QByteArray("bufferSeconds=6") << 6.0 << 30 << 1920.0;
         QTest::newRow("no file") << QByteArray() << 30.0 << 30 << 1920.0;
-        // "/": a folder where the file belongs, which cannot be read, even by root.
         QTest::newRow("unreadable") << QByteArray("/") << 30.0 << 30 << 1920.0;
     }
     void clampedReads() {
@@ -102,41 +79,22 @@ private slots:
         QFETCH(double, buffer);
         QFETCH(int, fps);
         QFETCH(double, width);
-        fresh([&] {
-            if (file == "/")
-                QDir().mkpath(configPath());
-            else if (!file.isNull())
-                writeFile(configPath(), file);
-        });
+        if (file == "/")
+            QDir().mkpath(config);
+        else if (!file.isNull())
+            writeFile(config, "[General]\n" + file);
+        m_settings.emplace();
         QCOMPARE(Settings::bufferSeconds(), buffer);
         QCOMPARE(Settings::fps(), fps);
         QCOMPARE(Settings::maxWidth(), width);
         QVERIFY(Settings::playSound());
         QVERIFY(!QFileInfo::exists(Settings::folder())); // computing it creates nothing
         // Reading never creates or rewrites the user's file, nor removes what stands in its place.
-        if (file.isNull()) {
-            QVERIFY(!QFileInfo::exists(configPath()));
-        } else if (file == "/") {
-            QVERIFY(QFileInfo(configPath()).isDir() && QDir(configPath()).removeRecursively());
-        } else {
-            QFile f(configPath());
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll(), file);
-        }
-    }
-
-    void saveOptions_data() {
-        QTest::addColumn<double>("buffer");
-        QTest::addColumn<std::vector<double>>("options");
-        QTest::newRow("5") << 5.0 << std::vector<double>{5};
-        QTest::newRow("45") << 45.0 << std::vector<double>{10, 30, 45};
-        QTest::newRow("90") << 90.0 << std::vector<double>{30, 60, 90};
-        QTest::newRow("300") << 300.0 << std::vector<double>{60, 120, 300};
-    }
-    void saveOptions() {
-        QFETCH(double, buffer);
-        QFETCH(std::vector<double>, options);
-        QCOMPARE(Settings::saveOptions(buffer), options);
+        QCOMPARE(QFileInfo::exists(config), !file.isNull());
+        if (file == "/")
+            QVERIFY(QFileInfo(config).isDir() && QDir(config).removeRecursively());
+        else if (!file.isNull())
+            QCOMPARE(readFile(config), "[General]\n" + file);
     }
 
     void recentClips() {
@@ -165,20 +123,20 @@ private slots:
     void oneNotificationPerChange() {
         QFETCH(Writer, writer);
         if (writer == Writer::Later)
-            fresh([] { QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively(); });
+            QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively();
         else
-            fresh([] { writeFile(configPath(), "[General]\nfps=30\n"); });
-        QSignalSpy spy(m_store.get(), &PreferencesStore::changed);
+            writeFile(config, "[General]\nfps=30\n");
+        m_settings.emplace();
+        QSignalSpy spy(&m_settings->store, &PreferencesStore::changed);
         // File times move in clock ticks of a few ms; a same-size edit within one tick of the last read
         // looks unchanged to QSettings' cache. People do not edit that fast.
         QTest::qWait(50);
         if (writer == Writer::Us) Settings::setValue(Settings::Keys::fps, 24);
-        if (writer == Writer::InPlace || writer == Writer::Later)
-            writeFile(configPath(), "[General]\nfps=24\n");
+        if (writer == Writer::InPlace || writer == Writer::Later) writeFile(config, "[General]\nfps=24\n");
         if (writer == Writer::Replacing) {
-            writeFile(configPath() + ".tmp", "[General]\nfps=24\n");
-            QVERIFY(QFile::remove(configPath()));
-            QVERIFY(QFile::rename(configPath() + ".tmp", configPath()));
+            writeFile(config + ".tmp", "[General]\nfps=24\n");
+            QVERIFY(QFile::remove(config));
+            QVERIFY(QFile::rename(config + ".tmp", config));
         }
         QTRY_VERIFY(spy.count() >= 1);
         QTest::qWait(300); // the watcher sees our own write too, and must stay quiet about it
@@ -186,7 +144,7 @@ private slots:
         QCOMPARE(Settings::fps(), 24);
         // A later edit is still seen, after a replacement as well.
         QTest::qWait(50);
-        writeFile(configPath(), "[General]\nfps=12\n");
+        writeFile(config, "[General]\nfps=12\n");
         QTRY_COMPARE(Settings::fps(), 12);
     }
 };

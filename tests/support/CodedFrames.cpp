@@ -8,22 +8,6 @@
 
 namespace CodedFrames {
 
-namespace {
-
-struct OwnedBuffer : PixelBuffer {
-    std::vector<uint8_t> bytes;
-};
-
-// With `-update 1` and no frame limit, the file ends up holding the last frame decoded.
-QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions) {
-    QTemporaryDir dir;
-    const QString png = dir.filePath("frame.png");
-    Probe::ffmpeg(arguments + outputOptions + QStringList{png});
-    return QImage(png);
-}
-
-} // namespace
-
 PixelBufferRef make(int number, int width, int height) {
     const int stripe = width / bits;
     return paint(QSize(width, height), 0, [&](int x, int) {
@@ -33,6 +17,9 @@ PixelBufferRef make(int number, int width, int height) {
 }
 
 PixelBufferRef paint(QSize size, int paddingBytes, const std::function<QRgb(int x, int y)>& rgb) {
+    struct OwnedBuffer : PixelBuffer {
+        std::vector<uint8_t> bytes;
+    };
     auto picture = std::make_shared<OwnedBuffer>();
     picture->width = size.width();
     picture->height = size.height();
@@ -55,6 +42,18 @@ std::optional<int> read(const QImage& image) {
     }
     return number;
 }
+
+namespace {
+
+// With `-update 1` and no frame limit, the file ends up holding the last frame decoded.
+QImage decodeWith(const QStringList& arguments, const QStringList& outputOptions) {
+    QTemporaryDir dir;
+    const QString png = dir.filePath("frame.png");
+    Probe::ffmpeg(arguments + outputOptions + QStringList{png});
+    return QImage(png);
+}
+
+} // namespace
 
 QImage frameAt(const QString& movie, double seconds) {
     return decodeWith({"-ss", QString::number(seconds, 'f', 6), "-i", movie}, {"-frames:v", "1"});

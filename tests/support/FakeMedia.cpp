@@ -1,41 +1,7 @@
 #include "support/FakeMedia.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QMetaObject>
 #include <QTest>
-
-#include <cmath>
-#include <thread>
-
-struct FakeCaptureStream final : CaptureStream {
-    Status startCapture() override { return Ok{}; }
-    void stopCapture() override {}
-};
-
-Result<std::unique_ptr<CaptureStream>>
-FakeScreenCapture::createStream(const DisplayInfo& display, const StreamConfiguration& configuration,
-                                QObject* context, CaptureStream::FrameHandler onFrame,
-                                CaptureStream::StopHandler onStop) {
-    if (startError) return *startError;
-    lastConfiguration = configuration;
-    lastDisplay = display;
-    m_context = context;
-    m_onFrame = std::move(onFrame);
-    m_onStop = std::move(onStop);
-    return std::unique_ptr<CaptureStream>(std::make_unique<FakeCaptureStream>());
-}
-
-void FakeScreenCapture::deliver(MediaTime pts, PixelBufferRef image, FrameStatus status) {
-    CapturedFrame frame{pts, status, std::move(image)};
-    QMetaObject::invokeMethod(
-        m_context, [handler = m_onFrame, frame] { handler(frame); }, Qt::BlockingQueuedConnection);
-}
-
-void FakeScreenCapture::failStream(const Error& error) {
-    std::thread([handler = m_onStop, error] { handler(error); }).join();
-}
 
 class FakeMovieWriter final : public MovieWriter {
 public:
@@ -90,21 +56,6 @@ void FakeMovieWriterFactory::complete(size_t index, const Status& status) {
     std::thread([handler, status] { handler(status); }).join();
 }
 
-void FakeMovieWriterFactory::completeAll(const Status& status) {
-    for (size_t i = 0; i < count(); ++i)
-        complete(i, status);
-}
-
-size_t FakeMovieWriterFactory::count() const {
-    std::lock_guard lock(m_mutex);
-    return m_records.size();
-}
-
-FakeMovieWriterFactory::Record FakeMovieWriterFactory::record(size_t index) const {
-    std::lock_guard lock(m_mutex);
-    return m_records.at(index);
-}
-
 Result<AssetInfo> FakeMediaAssets::loadAsset(const QString& path) {
     std::lock_guard lock(mutex);
     if (auto error = loadErrors.find(path); error != loadErrors.end()) return error->second;
@@ -120,25 +71,6 @@ Status FakeMediaAssets::exportComposition(const Composition& composition, Export
     if (QFile file(output); file.open(QIODevice::WriteOnly)) file.write("partial");
     const auto& error = preset == ExportPreset::Passthrough ? passthroughError : fallbackError;
     return error ? Status(*error) : Status(Ok{});
-}
-
-Result<DiskUsage> FakeDiskSpace::usage(const QString& path) const {
-    int64_t used = otherBytes;
-    for (const QFileInfo& file : QDir(path).entryInfoList(QDir::Files))
-        used += file.size();
-    return DiskUsage{totalBytes - used, totalBytes};
-}
-
-void RecorderRig::frame(double seconds, FrameStatus status) {
-    static const uint8_t pixels[16] = {};
-    capture->deliver(secondsAt(seconds), std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8}), status);
-}
-
-void RecorderRig::rollEvery5(double from, double to) {
-    for (double t = from; t <= to + 1e-9; t += 5) {
-        frame(t);
-        writers->completeAll();
-    }
 }
 
 Result<QString> RecorderRig::save(double seconds, double now) {

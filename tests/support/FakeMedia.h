@@ -5,10 +5,12 @@
 #include "support/Fakes.h"
 
 #include <QDir>
+#include <QMetaObject>
 
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <thread>
 
 inline MediaTime secondsAt(double seconds) {
     return MediaTime::fromNanoseconds(std::llround(seconds * 1e9));
@@ -18,22 +20,36 @@ inline MediaTime secondsAt(double seconds) {
 class FakeScreenCapture final : public ScreenCapture {
 public:
     std::unique_ptr<PendingAnswer> requestContent(QObject* context, ContentHandler done) override {
-        return answerLater(
-            context,
-            [this]() -> Result<ShareableContent> {
-                return ShareableContent{displays, 7};
-            },
-            std::move(done));
+        const auto content = [this]() -> Result<ShareableContent> { return ShareableContent{displays, 7}; };
+        return answerLater(context, content, std::move(done));
     }
     Result<std::unique_ptr<CaptureStream>> createStream(const DisplayInfo& display,
                                                         const StreamConfiguration& configuration,
                                                         QObject* context, CaptureStream::FrameHandler onFrame,
-                                                        CaptureStream::StopHandler onStop) override;
+                                                        CaptureStream::StopHandler onStop) override {
+        struct Stream final : CaptureStream {
+            Status startCapture() override { return Ok{}; }
+            void stopCapture() override {}
+        };
+        if (startError) return *startError;
+        lastDisplay = display;
+        lastConfiguration = configuration;
+        m_context = context;
+        m_onFrame = std::move(onFrame);
+        m_onStop = std::move(onStop);
+        return std::unique_ptr<CaptureStream>(std::make_unique<Stream>());
+    }
 
     // Delivers a frame on the handler's thread and waits until it has been handled.
-    void deliver(MediaTime pts, PixelBufferRef image, FrameStatus status = FrameStatus::Complete);
+    void deliver(MediaTime pts, PixelBufferRef image, FrameStatus status = FrameStatus::Complete) {
+        QMetaObject::invokeMethod(
+            m_context, [this, frame = CapturedFrame{pts, status, std::move(image)}] { m_onFrame(frame); },
+            Qt::BlockingQueuedConnection);
+    }
     // Ends the stream as a lost display would, from a thread of its own.
-    void failStream(const Error& error);
+    void failStream(const Error& error) {
+        std::thread([this, error] { m_onStop(error); }).join();
+    }
 
     std::vector<DisplayInfo> displays{{7, QStringLiteral("fake"), 1512, 982, 0, 0}}; // 7 is the main one
     std::optional<Error> startError;
@@ -63,9 +79,18 @@ public:
 
     // Runs every pending finish handler from another thread, as the platform would. A completed file gets
     // `segmentBytes` of content.
-    void completeAll(const Status& status = Ok{});
-    size_t count() const;
-    Record record(size_t index) const;
+    void completeAll(const Status& status = Ok{}) {
+        for (size_t i = 0; i < count(); ++i)
+            complete(i, status);
+    }
+    size_t count() const {
+        std::lock_guard lock(m_mutex);
+        return m_records.size();
+    }
+    Record record(size_t index) const {
+        std::lock_guard lock(m_mutex);
+        return m_records.at(index);
+    }
 
     std::optional<Error> openError; // refuses with this
     bool ready = true;
@@ -102,7 +127,12 @@ public:
 // leave.
 class FakeDiskSpace final : public DiskSpace {
 public:
-    Result<DiskUsage> usage(const QString& path) const override;
+    Result<DiskUsage> usage(const QString& path) const override {
+        int64_t used = otherBytes;
+        for (const QFileInfo& file : QDir(path).entryInfoList(QDir::Files))
+            used += file.size();
+        return DiskUsage{totalBytes - used, totalBytes};
+    }
     std::atomic<int64_t> totalBytes = int64_t(1) << 40;
     std::atomic<int64_t> otherBytes = 0;
 };
@@ -118,10 +148,17 @@ struct RecorderRig {
         return recorder->startAndWait();
     }
     // A blank picture.
-    void frame(double seconds, FrameStatus status = FrameStatus::Complete);
+    void frame(double seconds, FrameStatus status = FrameStatus::Complete) {
+        static const uint8_t pixels[16] = {};
+        capture->deliver(secondsAt(seconds), std::make_shared<PixelBuffer>(PixelBuffer{pixels, 2, 2, 8}),
+                         status);
+    }
     // Frames every 5 s from `from` to `to` inclusive; each one after the first rolls a segment, and each
     // closed segment is finalised at once.
-    void rollEvery5(double from, double to);
+    void rollEvery5(double from, double to) {
+        for (double t = from; t <= to + 1e-9; t += 5, writers->completeAll())
+            frame(t);
+    }
     // Saves the last `seconds` at `now` into `folder` and waits for the outcome.
     Result<QString> save(double seconds, double now);
     ReplayRecorder::Snapshot state() { return recorder->snapshot(); }

@@ -39,12 +39,14 @@ private:
     QVariantMap m_defaults;
 };
 
-// A fresh in-memory store installed as the settings store, defaults registered; uninstalled with the object.
-struct FakeSettings {
-    FakeSettings() {
+// A store installed as the settings store, defaults registered; uninstalled with the object.
+template <typename Store> struct InstalledSettings {
+    InstalledSettings() {
         Settings::useStore(&store);
         Settings::registerDefaults();
     }
-    ~FakeSettings() { Settings::useStore(nullptr); }
-    FakePreferencesStore store;
+    ~InstalledSettings() { Settings::useStore(nullptr); }
+    Store store;
 };
+// A fresh in-memory store.
+using FakeSettings = InstalledSettings<FakePreferencesStore>;

@@ -51,13 +51,9 @@ bool recordingStarted() {
 }
 
 Outcome runFerrovane(const QStringList& arguments, int ms) {
-    QProcess process;
+    Child process;
     process.start(ferrovaneBinary(), arguments);
-    if (!process.waitForFinished(ms)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-    const bool ended = process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::Timedout;
+    const bool ended = process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit;
     return Outcome{ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAllStandardOutput()),
                    QString::fromLocal8Bit(process.readAllStandardError())};
 }

@@ -1,47 +1,40 @@
 #include "support/Xvfb.h"
 
-#include <QDeadlineTimer>
-
+#include <QProcessEnvironment>
 #include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <QProcessEnvironment>
 
 Xvfb::~Xvfb() {
     stop();
 }
 
 bool Xvfb::start(QSize size, int depth, Reset reset) {
-    const QString arguments =
-        QStringLiteral("-displayfd 1 -screen 0 %1x%2x%3 -nolisten tcp +extension RANDR");
-    QStringList split = arguments.arg(size.width()).arg(size.height()).arg(depth).split(QLatin1Char(' '));
-    if (reset == Reset::Never) split << QStringLiteral("-noreset");
-    return launch(QStringLiteral("Xvfb"), split);
+    const QString screen = QStringLiteral("%1x%2x%3").arg(size.width()).arg(size.height()).arg(depth);
+    QStringList arguments{"-displayfd", "1",   "-screen",    "0",    screen,
+                          "-nolisten",  "tcp", "+extension", "RANDR"};
+    if (reset == Reset::Never) arguments << "-noreset";
+    return launch("Xvfb", arguments);
 }
 
 bool Xvfb::startResizable(QSize size) {
-    return launch(QStringLiteral("Xvnc"),
-                  {"-displayfd", "1", "-geometry",
-                   QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), "-depth", "24",
-                   "-SecurityTypes", "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
+    return launch("Xvnc", {"-displayfd", "1", "-geometry",
+                           QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), "-depth", "24",
+                           "-SecurityTypes", "None", "-rfbport", "-1", "-nolisten", "tcp", "-noreset"});
 }
 
+// With -displayfd the server prints its display number once it listens.
 bool Xvfb::launch(const QString& program, const QStringList& arguments) {
     m_process.start(program, arguments);
-    if (!m_process.waitForStarted(5000)) return false;
-    QDeadlineTimer deadline(10000);
-    QByteArray out;
-    while (!out.contains('\n') && !deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(deadline.remainingTime()))) break;
-        out += m_process.readAllStandardOutput();
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
     }
-    if (!out.contains('\n')) {
+    if (!m_process.canReadLine()) {
         stop();
         return false;
     }
-    m_display = QStringLiteral(":") + QString::fromLatin1(out.trimmed());
+    m_display = ":" + QString::fromLatin1(m_process.readLine().trimmed());
     qputenv("DISPLAY", m_display.toLatin1());
     return true;
 }

@@ -1,11 +1,16 @@
 #include "platform/linux/dbus/DBusControlChannel.h"
 #include "platform/linux/dbus/DBusScreenLockMonitor.h"
+#include "platform/linux/desktop/DesktopFileOpener.h"
+#include "platform/linux/portal/PortalAppearance.h"
+#include "platform/linux/portal/PortalGlobalShortcut.h"
 #include "support/Processes.h"
 #include "support/TestEnvironment.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QSignalSpy>
+#include <QDBusVirtualObject>
+#include <QDir>
 
 namespace {
 
@@ -15,20 +20,89 @@ const QString logind = QStringLiteral("org.freedesktop.login1");
 const QString sessions = QStringLiteral("/org/freedesktop/login1/session/");
 const QString freedesktop = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString gnome = QStringLiteral("org.gnome.ScreenSaver");
+const QString desktop = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString fileManager = QStringLiteral("org.freedesktop.FileManager1");
 
-// Where the running instance is, for another launch.
-enum Instance { Here, Nowhere, NoBus };
+// The desktop portal as xdg-desktop-portal answers. Settings: Read gives the value in a variant in a
+// variant. GlobalShortcuts: a request handle at once, the Response on it a moment later, Activated on the
+// portal object.
+class FakePortal final : public QDBusVirtualObject {
+public:
+    explicit FakePortal(QDBusConnection& bus)
+        : m_bus(bus) {}
+    QStringList calls;
+    QString trigger, session;
+    uint bindResponse = 0;
+    uint scheme = 0;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+        calls << message.member();
+        if (message.member() == "Get" || message.member() == "Read") {
+            // The interface's version, or the setting read; anything but the colour scheme is unset.
+            const bool colorScheme =
+                message.arguments() == QVariantList{"org.freedesktop.appearance", "color-scheme"};
+            const QVariant value = message.member() == "Get"
+                                       ? QVariant(1u)
+                                       : QVariant::fromValue(QDBusVariant(colorScheme ? scheme : 0u));
+            m_bus.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+            return true;
+        }
+        const QVariantMap options = qdbus_cast<QVariantMap>(message.arguments().last());
+        const QString sender = message.service().mid(1).replace('.', '_');
+        const QString request = "/org/freedesktop/portal/desktop/request/" + sender + "/" +
+                                options.value("handle_token").toString();
+        m_bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        QVariantMap results;
+        uint code = 0;
+        if (message.member() == "CreateSession") {
+            session = "/org/freedesktop/portal/desktop/session/" + sender + "/" +
+                      options.value("session_handle_token").toString();
+            results.insert("session_handle", session);
+        } else {
+            const QDBusArgument list = message.arguments().at(1).value<QDBusArgument>();
+            list.beginArray();
+            QString id;
+            QVariantMap properties;
+            list.beginStructure();
+            list >> id >> properties;
+            list.endStructure();
+            trigger = id + " " + properties.value("description").toString() + " " +
+                      properties.value("preferred_trigger").toString();
+            code = bindResponse;
+        }
+        QDBusMessage response =
+            QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+        response << code << results;
+        m_bus.send(response);
+        return true;
+    }
+    void activate(const QString& id) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(desktop, "org.freedesktop.portal.GlobalShortcuts", "Activated");
+        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(0) << QVariantMap();
+        m_bus.send(signal);
+    }
+
+private:
+    QDBusConnection& m_bus;
+};
 
 } // namespace
 
-// logind is python3-dbusmock's, with the sessions c1 (ours when XDG_SESSION_ID says so), c2 (someone
-// else's) and auto. Other launches are the application itself.
+// The desktop's services on dbus-daemons of the test's own, so nothing reaches the user's buses. logind is
+// python3-dbusmock's, with the sessions c1 (ours when XDG_SESSION_ID says so), c2 (someone else's) and auto;
+// the screen savers and the portals are played by the test itself, xdg-open by stand-ins on PATH, and
+// other launches are the application itself.
 class DBusTest : public QObject {
     Q_OBJECT
 
-    Child m_sessionDaemon, m_systemDaemon, m_logind;
+    Child m_sessionDaemon, m_systemDaemon, m_logind, m_fileManager;
     QString m_sessionBus;
     QDBusConnection m_session{QString()}, m_system{QString()};
+    std::optional<FakePortal> m_portal;
+    QTemporaryDir m_bin;
+    QString m_clip;
 
     // "gnome true": ActiveChanged from that screen saver ("kde": the freedesktop one on its second path);
     // "c1 Lock": a logind session's signal; "c1 LockedHint true": its property.
@@ -53,6 +127,24 @@ class DBusTest : public QObject {
             call << QVariantMap{{words[1], value}};
         return m_system.call(call);
     }
+    void servePortal() {
+        QVERIFY(m_session.registerVirtualObject(desktop, &*m_portal));
+        QVERIFY(m_session.registerService("org.freedesktop.portal.Desktop"));
+    }
+    // Runs one of the file opener's operations and returns its answer.
+    static Status answer(const std::function<void(FileOpener::Done)>& operation) {
+        std::optional<Status> answered;
+        operation([&](const Status& status) { answered = status; });
+        if (!QTest::qWaitFor([&] { return answered.has_value(); }, 10000)) return platformError("no answer");
+        return *answered;
+    }
+    void installXdgOpen(const QByteArray& script) {
+        const QString path = m_bin.filePath("xdg-open");
+        QFile::remove(path);
+        if (script.isEmpty()) return;
+        writeFile(path, "#!/bin/sh\n" + script);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 
 private slots:
     void initTestCase() {
@@ -76,6 +168,15 @@ private slots:
             add << id << "seat0" << 1000u << "user" << true;
             QCOMPARE(m_system.call(add).errorMessage(), QString());
         }
+        qputenv("PATH", (m_bin.path() + ":/usr/bin:/bin").toLocal8Bit());
+        m_clip = QDir::home().filePath("replay.mp4");
+        writeFile(m_clip, "not a movie");
+    }
+    void init() { m_portal.emplace(m_session); }
+    void cleanup() {
+        m_session.unregisterService("org.freedesktop.portal.Desktop");
+        m_session.unregisterObject(desktop);
+        m_portal.reset();
     }
 
     void lockReports_data() {
@@ -83,7 +184,6 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QStringList>("expected");
         const QStringList both{"locked", "unlocked"};
-        QTest::newRow("freedesktop") << "c1" << QStringList{"freedesktop true", "freedesktop false"} << both;
         QTest::newRow("kde's second path") << "c1" << QStringList{"kde true", "kde false"} << both;
         QTest::newRow("gnome") << "c1" << QStringList{"gnome true", "gnome false"} << both;
         QTest::newRow("logind signals") << "c1" << QStringList{"c1 Lock", "c1 Unlock"} << both;
@@ -119,16 +219,13 @@ private slots:
         QCOMPARE(reports, expected);
     }
 
-    // A bare bus as on a plain window manager, and no bus at all: no reports, no crash.
-    void lockWithoutSources() {
-        Child daemon;
-        const QDBusConnection bare = QDBusConnection::connectToBus(startBus(daemon), QStringLiteral("bare"));
+    // No bus at all: nothing to follow, and no crash. (A bare one, as on a plain window manager, is every
+    // desktop test's, where a report would pause the recording.)
+    void lockWithoutBus() {
         const QDBusConnection none = QDBusConnection::connectToBus(nowhere, QStringLiteral("nowhere"));
-        DBusScreenLockMonitor withoutSources(bare, bare, QString()), withoutBus(none, none, QString());
-        QSignalSpy locked(&withoutSources, &ScreenLockMonitor::locked);
-        QSignalSpy unlocked(&withoutSources, &ScreenLockMonitor::unlocked);
+        DBusScreenLockMonitor monitor(none, none, QString());
         QTest::qWait(100);
-        QCOMPARE(locked.count() + unlocked.count(), 0);
+        QCOMPARE(monitor.logindSession(), QString());
     }
 
     // The bus hands the name to one connection at a time; the claim lasts as long as the channel. The
@@ -150,62 +247,150 @@ private slots:
         QCOMPARE(unreachable.claim({}), ClaimOutcome::NoBus);
     }
 
+    // A second launch shows the running instance's panel and leaves, answered before the panel shows;
+    // with nobody to ask, a command says so. (Each command's way into the application is tested end to end.)
     void commands_data() {
         QTest::addColumn<QString>("option"); // empty: a plain launch
-        QTest::addColumn<Instance>("instance");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err"); // exit code 1 with it, else 0
+        QTest::addColumn<QString>("err");    // exit code 1 with it, and no instance; else 0, and one here
         QTest::addColumn<QString>("handled");
-        const QString none, notRunning = QStringLiteral("Ferrovane is not running.\n");
-        QTest::newRow("save") << "--save" << Here << "/clips/replay.mp4\n" << none << "save";
-        QTest::newRow("toggle pause") << "--toggle-pause" << Here << none << none << "togglePause";
-        QTest::newRow("status") << "--status" << Here << "state: paused\nbuffered: 0.0\n" << none << "status";
-        QTest::newRow("quit") << "--quit" << Here << none << none << "quit";
-        QTest::newRow("locked") << "--locked" << Here << none << none << "locked";
-        QTest::newRow("unlocked") << "--unlocked" << Here << none << none << "unlocked";
-        QTest::newRow("second launch peeks") << none << Here << none << none << "peek";
-        QTest::newRow("nothing running") << "--status" << Nowhere << none << notRunning << none;
-        QTest::newRow("no bus") << "--save" << NoBus << none << notRunning << none;
+        QTest::newRow("second launch peeks") << QString() << QString() << "peek";
+        QTest::newRow("nothing running") << "--status"
+                                         << "Ferrovane is not running.\n"
+                                         << QString();
     }
     void commands() {
         QFETCH(QString, option);
-        QFETCH(Instance, instance);
-        QFETCH(QString, out);
         QFETCH(QString, err);
         QFETCH(QString, handled);
-        QStringList handledHere;
-        const auto note = [&](const char* name) { return [&, name] { handledHere << QLatin1String(name); }; };
-        const ControlHandlers handlers{
-            .save =
-                [&](ControlHandlers::SaveReply reply) {
-                    note("save")();
-                    reply(QStringLiteral("/clips/replay.mp4"));
-                },
-            .togglePause = note("togglePause"),
-            .quit = note("quit"),
-            .peek = note("peek"),
-            .status =
-                [&] {
-                    note("status")();
-                    return QStringLiteral("state: paused\nbuffered: 0.0");
-                },
-            .locked = note("locked"),
-            .unlocked = note("unlocked"),
-        };
+        QString handledHere;
         DBusControlChannel channel(QDBusConnection::connectToBus(m_sessionBus, QStringLiteral("instance")));
-        if (instance == Here) QCOMPARE(channel.claim(handlers), ClaimOutcome::Claimed);
+        ControlHandlers handlers;
+        handlers.peek = [&] { handledHere = "peek"; };
+        if (err.isEmpty()) QCOMPARE(channel.claim(handlers), ClaimOutcome::Claimed);
         Child launch;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (instance == NoBus) environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), nowhere);
-        launch.setProcessEnvironment(environment);
         launch.start(QStringLiteral(FERROVANE), option.isEmpty() ? QStringList() : QStringList{option});
         // Waits with this thread's event loop turning, so the instance claimed here answers meanwhile.
         QTRY_COMPARE_WITH_TIMEOUT(launch.state(), QProcess::NotRunning, 10000);
         QCOMPARE(launch.exitCode(), err.isEmpty() ? 0 : 1);
-        QCOMPARE(QString::fromLocal8Bit(launch.readAllStandardOutput()), out);
+        QCOMPARE(launch.readAllStandardOutput(), QByteArray());
         QCOMPARE(QString::fromLocal8Bit(launch.readAllStandardError()), err);
         // The caller is answered first; the command runs on this thread's next turn.
-        QTRY_COMPARE(handledHere.join(QLatin1Char(',')), handled);
+        QTRY_COMPARE(handledHere, handled);
+    }
+
+    void followsTheColorScheme_data() {
+        QTest::addColumn<uint>("atStart");
+        QTest::addColumn<QString>("key"); // of a SettingChanged to 1 in org.freedesktop.appearance
+        QTest::addColumn<QList<bool>>("seen");
+        QTest::newRow("dark") << 1u << QString() << QList<bool>{true};
+        QTest::newRow("light, then dark") << 2u << "color-scheme" << QList<bool>{true};
+        QTest::newRow("another setting") << 0u << "accent-color" << QList<bool>{};
+    }
+    void followsTheColorScheme() {
+        QFETCH(uint, atStart);
+        QFETCH(QString, key);
+        QFETCH(QList<bool>, seen);
+        m_portal->scheme = atStart;
+        servePortal();
+        PortalAppearance appearance(m_session); // the bus routes our own signals back to us, as any other's
+        QList<bool> changes;
+        connect(&appearance, &Appearance::changed, [&] { changes << appearance.prefersDark(); });
+        QTest::qWait(200); // the first answer
+        if (!key.isEmpty()) {
+            auto signal =
+                QDBusMessage::createSignal(desktop, "org.freedesktop.portal.Settings", "SettingChanged");
+            m_session.send(signal << "org.freedesktop.appearance" << key
+                                  << QVariant::fromValue(QDBusVariant(1u)));
+            QTest::qWait(200);
+        }
+        QCOMPARE(changes, seen);
+    }
+
+    // Ctrl+Alt+R's notation is checked as it is bound, below.
+    void trigger() {
+        QCOMPARE(
+            PortalGlobalShortcut::trigger(QKeyCombination(Qt::ShiftModifier | Qt::MetaModifier, Qt::Key_F5)),
+            "SHIFT+LOGO+F5");
+    }
+
+    // Bound in the background; only our own shortcut in our own session saves.
+    void bindsAndFires_data() {
+        QTest::addColumn<bool>("portal");
+        QTest::addColumn<uint>("bindResponse");
+        QTest::addColumn<int>("presses");
+        QTest::newRow("bound") << true << 0u << 1;
+        QTest::newRow("user declined") << true << 1u << 0;
+        QTest::newRow("no portal") << false << 0u << 0;
+    }
+    void bindsAndFires() {
+        QFETCH(bool, portal);
+        QFETCH(uint, bindResponse);
+        QFETCH(int, presses);
+        m_portal->bindResponse = bindResponse;
+        if (portal) servePortal();
+        int pressed = 0;
+        {
+            PortalGlobalShortcut shortcut(QDBusConnection::connectToBus(m_sessionBus, "app"));
+            const Status registered = shortcut.registerShortcut(
+                QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_R), [&] { ++pressed; });
+            QCOMPARE(bool(registered), portal);
+            if (portal) {
+                QTRY_COMPARE(m_portal->calls, (QStringList{"Get", "CreateSession", "BindShortcuts"}));
+                QCOMPARE(m_portal->trigger, "save-replay Save replay CTRL+ALT+r");
+                QTest::qWait(200);
+                m_portal->activate("something-else");
+                m_portal->activate("save-replay");
+                QTest::qWait(200);
+            }
+            QCOMPARE(pressed, presses);
+        }
+        QDBusConnection::disconnectFromBus("app");
+    }
+
+    // Its own exit status says why; the dozen lines it prints when no application fits never reach the
+    // terminal (the test's own output would show them).
+    void xdgOpen_data() {
+        QTest::addColumn<QByteArray>("script"); // empty: not installed
+        QTest::addColumn<QString>("error");     // empty: opened
+        QTest::newRow("opened") << QByteArray("exit 0\n") << QString();
+        QTest::newRow("no application")
+            << QByteArray("for i in $(seq 16); do echo \"xdg-mime: no method $i\" >&2; done; exit 4\n")
+            << "no application could open it";
+        QTest::newRow("a tool missing")
+            << QByteArray("echo gio: not found >&2; exit 3\n") << "a tool xdg-open needs is missing";
+        QTest::newRow("not installed") << QByteArray() << "xdg-open is not installed";
+    }
+    void xdgOpen() {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, error);
+        installXdgOpen(script);
+        DesktopFileOpener opener(m_session);
+        for (const auto& operation : std::vector<std::function<void(FileOpener::Done)>>{
+                 [&](FileOpener::Done done) { opener.openFile(m_clip, done); },
+                 [&](FileOpener::Done done) { opener.openFolder(QDir::home().filePath("clips"), done); },
+                 [&](FileOpener::Done done) { opener.reveal(m_clip, done); }}) {
+            const Status opened = answer(operation);
+            QCOMPARE(opened ? QString() : opened.error().message, error);
+        }
+        QVERIFY(QFileInfo(QDir::home().filePath("clips")).isDir());
+    }
+
+    // A file manager on the bus shows the file selected, and nothing else is asked.
+    void revealThroughTheFileManager() {
+        installXdgOpen("exit 4\n");
+        m_fileManager.start("/usr/bin/python3", {"-m", "dbusmock", "--session", fileManager,
+                                                 "/org/freedesktop/FileManager1", fileManager});
+        QTRY_VERIFY_WITH_TIMEOUT(m_session.interface()->isServiceRegistered(fileManager), 15000);
+        QDBusMessage add = QDBusMessage::createMethodCall(fileManager, "/org/freedesktop/FileManager1",
+                                                          "org.freedesktop.DBus.Mock", "AddMethod");
+        add << fileManager << "ShowItems"
+            << "ass"
+            << ""
+            << "";
+        QCOMPARE(m_session.call(add).errorMessage(), QString());
+        DesktopFileOpener opener(m_session);
+        const Status shown = answer([&](FileOpener::Done done) { opener.reveal(m_clip, done); });
+        QVERIFY2(shown.ok(), qPrintable(shown.ok() ? QString() : shown.error().message));
     }
 };
 

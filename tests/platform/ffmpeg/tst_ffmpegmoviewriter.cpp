@@ -62,6 +62,10 @@ std::function<Outcome()> finish(std::unique_ptr<MovieWriter> writer, MediaTime e
     };
 }
 
+PixelBufferRef noise(QSize size, int paddingBytes = 0) {
+    return CodedFrames::paint(size, paddingBytes, [](int, int) { return QRgb(std::rand()); });
+}
+
 double number(const QJsonValue& value) {
     return value.toString().toDouble();
 }
@@ -107,13 +111,7 @@ private slots:
         for (int tick = 0; tick < ticks; ++tick) {
             if (idleEvery && tick % idleEvery == idleEvery - 1) continue;
             frameTimes << double(tick) / fps;
-            // A square that moves, so frames differ.
-            const auto picture = CodedFrames::paint(sourceSize, paddingBytes, [&](int x, int y) {
-                const bool square =
-                    std::abs(x - tick * 7 % sourceSize.width()) < 40 && std::abs(y - 100) < 40;
-                return square ? qRgb(255, 0, 0) : qRgb(128, y % 256, x % 256);
-            });
-            QVERIFY(appendWhenReady(*writer, picture, at(frameTimes.last())));
+            QVERIFY(appendWhenReady(*writer, noise(sourceSize, paddingBytes), at(frameTimes.last())));
         }
         const double endSeconds = double(ticks - 1) / fps + tailSeconds;
         const Outcome outcome = finish(std::move(writer), at(endSeconds))();
@@ -147,22 +145,32 @@ private slots:
     }
 
     // Consecutive writers share an encoder; every file must still stand alone: a key frame first, its
-    // own timeline from 0, and nothing of its neighbours.
+    // own timeline from 0, and nothing of its neighbours. The next writer opens while the previous file
+    // still finishes, as at a roll, and must take its first picture at once.
     void consecutiveSegmentsStandAlone_data() {
+        QTest::addColumn<QSize>("firstSize");
         QTest::addColumn<QSize>("secondSize");
+        QTest::addColumn<int>("framesEach");
         QTest::addColumn<bool>("abandonFirst");
-        // The next writer opens while the previous file still finishes, as at a roll.
-        QTest::newRow("roll") << QSize(320, 200) << false;
-        QTest::newRow("roll to another size") << QSize(256, 160) << false;
-        QTest::newRow("after an abandoned segment") << QSize(320, 200) << true;
+        const QSize small(320, 200);
+        QTest::newRow("roll") << small << small << 40 << false;
+        QTest::newRow("roll to another size") << small << QSize(256, 160) << 40 << false;
+        QTest::newRow("after an abandoned segment") << small << small << 40 << true;
+        // Noise this large keeps the encoder busy: the previous segment still fills its queue at the roll.
+        QTest::newRow("behind a full queue") << QSize(1920, 1080) << QSize(1920, 1080) << 4 << false;
     }
-
     void consecutiveSegmentsStandAlone() {
+        QFETCH(QSize, firstSize);
         QFETCH(QSize, secondSize);
+        QFETCH(int, framesEach);
         QFETCH(bool, abandonFirst);
-        constexpr int fps = 30, framesEach = 40;
+        constexpr int fps = 30;
         const QString names[] = {"a.mp4", "b.mp4"};
-        const QSize sizes[] = {QSize(320, 200), secondSize};
+        const QSize sizes[] = {firstSize, secondSize};
+        std::vector<PixelBufferRef> pictures[2]; // made beforehand, so frames go in back to back
+        for (int s = 0; s < 2; ++s)
+            for (int i = 0; i < framesEach; ++i)
+                pictures[s].push_back(noise(sizes[s]));
         std::function<Outcome()> first;
         std::unique_ptr<MovieWriter> previous;
         for (int s = 0; s < 2; ++s) {
@@ -171,17 +179,13 @@ private slots:
             // The second segment starts where the first ended, as the recorder's do.
             const double start = s * 2.5;
             std::unique_ptr<MovieWriter> writer = open(names[s], settingsFor(sizes[s], fps), at(start));
-            QVERIFY(writer);
-            for (int i = 0; i < framesEach; ++i) {
-                const auto picture = CodedFrames::paint(sizes[s], 0, [&](int x, int y) {
-                    return qRgb((x + i * 5) % 256, (y * (s + 1)) % 256, 60 * s);
-                });
-                QVERIFY(appendWhenReady(*writer, picture, at(start + (i + 1) / double(fps))));
-            }
+            QVERIFY(writer && writer->isReadyForMoreMediaData());
+            for (int i = 0; i < framesEach; ++i)
+                QVERIFY(i == 0 ? writer->append(pictures[s][i], at(start + 1.0 / fps))
+                               : appendWhenReady(*writer, pictures[s][i], at(start + (i + 1) / double(fps))));
             previous = std::move(writer);
         }
-        const Outcome second = finish(std::move(previous), at(5))();
-        QVERIFY(second.completed());
+        QVERIFY(finish(std::move(previous), at(5))().completed());
         if (!abandonFirst) QVERIFY(first().completed());
 
         for (int s = abandonFirst ? 1 : 0; s < 2; ++s) {
@@ -196,26 +200,6 @@ private slots:
             QVERIFY(std::abs(number(frames[0]["pts_time"]) - 1.0 / fps) < 1e-3);
             QCOMPARE(Probe::decodeErrors(path), QString());
         }
-    }
-
-    // At a roll the previous segment may still fill the encoder's queue; the next file must not lose
-    // its first picture to that.
-    void nextSegmentTakesItsFirstFrameBehindAFullQueue() {
-        const VideoSettings settings = settingsFor(QSize(1920, 1080), 30);
-        // Fresh noise for every frame keeps the encoder busy: one frame in it and two queued behind.
-        std::vector<PixelBufferRef> noise(5);
-        for (PixelBufferRef& picture : noise)
-            picture = CodedFrames::paint(QSize(1920, 1080), 0, [](int, int) { return QRgb(std::rand()); });
-        std::unique_ptr<MovieWriter> writer = open("a.mp4", settings, at(0));
-        QVERIFY(writer);
-        for (int frame = 0; frame < 4; ++frame)
-            QVERIFY(appendWhenReady(*writer, noise[frame], at(frame / 30.0)));
-        auto finished = finish(std::move(writer), at(1));
-        writer = open("b.mp4", settings, at(1));
-        QVERIFY(writer && writer->isReadyForMoreMediaData());
-        QVERIFY(writer->append(noise[4], at(1)));
-        QVERIFY(finish(std::move(writer), at(1.5))().completed());
-        QVERIFY(finished().completed());
     }
 
     void refusesToOpen_data() {
@@ -275,8 +259,7 @@ private slots:
         std::unique_ptr<MovieWriter> writer = open("seg.mp4", settings, sessionStart);
         QVERIFY(writer);
         for (int i = 0; i < frames; ++i, QThread::msleep(10))
-            writer->append(CodedFrames::paint(QSize(320, 200), 0, [](int, int) { return QRgb(std::rand()); }),
-                           at(i / 30.0));
+            writer->append(noise(QSize(320, 200)), at(i / 30.0));
         if (fileSizeLimitBytes)
             QTRY_VERIFY2(!writer->isReadyForMoreMediaData(),
                          "a writer that cannot write takes no more frames");
