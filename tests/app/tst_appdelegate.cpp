@@ -21,6 +21,7 @@
 #include <map>
 
 using StatusMenu::Entry;
+using Options = std::vector<double>;
 
 namespace {
 
@@ -146,6 +147,7 @@ struct Rig {
         shell.peeks.clear();
     }
     void stopStream() { current().onStop(platformError("The X server went away.")); }
+    void choose(StatusMenu::Command command) { delegate->menuChose(Entry::item({}, command, clip)); }
     QString status() const { return statusText(delegate->status()); }
 
     FakeSettings settings;
@@ -231,29 +233,49 @@ private slots:
     }
 
     // Only buffer length, frame rate and width rebuild the recorder, compared with the one running, so the
-    // first change after launch counts too; a paused controller gets a fresh recorder and stays paused.
+    // first change after launch counts too; a paused controller gets a fresh recorder and stays paused. The
+    // save lengths offered follow the buffer: the chosen one (10 s) stays while offered, else 30 s, else the
+    // largest.
     void settingsChanges_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<bool>("paused");
         QTest::addColumn<bool>("rebuilt");
-        QTest::newRow("buffer") << Settings::Keys::buffer << QVariant(60) << false << true;
-        QTest::newRow("fps") << Settings::Keys::fps << QVariant(24) << false << true;
-        QTest::newRow("width") << Settings::Keys::maxWidth << QVariant(1280) << false << true;
-        QTest::newRow("sound") << Settings::Keys::sound << QVariant(false) << false << false;
-        QTest::newRow("buffer while paused") << Settings::Keys::buffer << QVariant(60) << true << true;
+        QTest::addColumn<Options>("options");
+        QTest::addColumn<double>("length");
+        const QString buffer = Settings::Keys::buffer;
+        QTest::newRow("buffer") << buffer << QVariant(60) << false << true << Options{10, 30, 60} << 10.0;
+        QTest::newRow("fps") << Settings::Keys::fps << QVariant(24) << false << true << Options{10, 30}
+                             << 10.0;
+        QTest::newRow("width") << Settings::Keys::maxWidth << QVariant(1280) << false << true
+                               << Options{10, 30} << 10.0;
+        QTest::newRow("sound") << Settings::Keys::sound << QVariant(false) << false << false
+                               << Options{10, 30} << 10.0;
+        QTest::newRow("buffer while paused")
+            << buffer << QVariant(60) << true << true << Options{10, 30, 60} << 10.0;
+        QTest::newRow("5 s buffer") << buffer << QVariant(5) << false << true << Options{5} << 5.0;
+        QTest::newRow("90 s buffer") << buffer << QVariant(90) << false << true << Options{30, 60, 90}
+                                     << 30.0;
+        QTest::newRow("300 s buffer")
+            << buffer << QVariant(300) << false << true << Options{60, 120, 300} << 300.0;
     }
     void settingsChanges() {
         QFETCH(QString, key);
         QFETCH(QVariant, value);
         QFETCH(bool, paused);
         QFETCH(bool, rebuilt);
+        QFETCH(Options, options);
+        QFETCH(double, length);
         QObject::connect(Settings::store(), &PreferencesStore::changed, rig->delegate.get(),
                          &AppDelegate::settingsChanged);
         rig->live();
+        rig->model.setSaveLength(10);
         if (paused) rig->delegate->togglePause();
         const size_t made = rig->made.size();
         Settings::setValue(key, value);
+        QCOMPARE(rig->model.saveOptions(), options);
+        QCOMPARE(rig->model.saveLength(), length);
+        QCOMPARE(rig->model.bufferLimit(), Settings::bufferSeconds());
         QCOMPARE(rig->made.size(), made + (rebuilt ? 1 : 0));
         if (!rebuilt) return;
         QCOMPARE(rig->current().config,
@@ -289,11 +311,14 @@ private slots:
             rig->current().pendingStart(platformError("no"));
         else if (before != "starting")
             rig->current().pendingStart(Ok{});
-        if (before == "user paused") rig->delegate->togglePause();
+        if (before == "user paused") rig->choose(StatusMenu::Command::TogglePause);
         if (before == "restart due") rig->stopStream();
         const size_t made = rig->made.size();
         rig->delegate->screenLocked();
         QCOMPARE(rig->delegate->lockPaused(), lockPauses);
+        // The menu reads either pause from the controller.
+        QCOMPARE(rig->delegate->menuEntries()[1].title,
+                 lockPauses || before == "user paused" ? "Resume Replay" : "Pause and Clear Buffer");
         QCOMPARE(rig->made.size(), made + (lockPauses ? 1 : 0));
         if (lockPauses) QVERIFY(rig->made[made - 1]->discarded);
         if (before == "live, resumed") {
@@ -400,63 +425,51 @@ private slots:
         QCOMPARE(rig->model.phase(), Phase::live());
     }
 
-    // A copy replaces the pending return: live 8 s after the copy. A stop before then keeps the result.
-    void copyAfterSave() {
-        rig->live();
-        rig->delegate->saveReplay();
-        rig->current().pendingSave(clip);
-        rig->scheduler.advance(10);
-        rig->delegate->copyClip();
-        QCOMPARE(rig->shell.copied, clip);
-        QCOMPARE(rig->model.phase(), Phase::copied(clipUrl));
-        rig->scheduler.advance(7.9);
-        QCOMPARE(rig->model.phase(), Phase::copied(clipUrl));
-        rig->scheduler.advance(0.1);
-        QCOMPARE(rig->model.phase(), Phase::live());
-        rig->delegate->copyClip();
-        rig->scheduler.advance(7);
-        rig->stopStream();
-        rig->scheduler.advance(1.5); // the return is due, the restart not yet
-        QCOMPARE(rig->model.phase(), Phase::copied(clipUrl));
+    // A copy or handoff of the last clip shows it; a clip deleted behind the application's back is neither
+    // copied nor opened, and a clip, folder or frames nothing could open or pull make a notice whose reason
+    // --status keeps. Each replaces the pending return of the save before it and gives way after its own
+    // time; a stream that stopped meanwhile leaves the result shown.
+    void clipActions_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("clipGone");
+        QTest::addColumn<Phase>("shown"); // a notice: the desktop fails whatever it is asked
+        QTest::addColumn<double>("peek"); // 0: none
+        QTest::addColumn<double>("shownFor");
+        QTest::addColumn<bool>("stops"); // just before the return
+        const Phase gone = Phase::notice("Replay was moved or deleted");
+        const Phase noReplay = Phase::notice("Couldn't open the replay");
+        const Phase noFolder = Phase::notice("Couldn't open the folder");
+        QTest::newRow("copy") << "copy" << false << Phase::copied(clipUrl) << 4.0 << 8.0 << false;
+        QTest::newRow("copy, then a stop") << "copy" << false << Phase::copied(clipUrl) << 4.0 << 8.0 << true;
+        QTest::newRow("frames for Claude")
+            << "handoff" << false << Phase::handedOff(clipUrl) << 6.0 << 12.0 << false;
+        QTest::newRow("copy, clip gone") << "copy" << true << gone << 4.0 << 5.0 << false;
+        QTest::newRow("play, clip gone") << "play" << true << gone << 4.0 << 5.0 << false;
+        QTest::newRow("play, nothing opens it") << "play" << false << noReplay << 4.0 << 5.0 << false;
+        QTest::newRow("show in folder") << "reveal" << false << noFolder << 4.0 << 5.0 << false;
+        QTest::newRow("open folder") << "folder" << false << noFolder << 4.0 << 5.0 << false;
+        QTest::newRow("recent clip") << "recent" << false << noReplay << 4.0 << 5.0 << false;
+        QTest::newRow("no frames for Claude")
+            << "handoff" << false << Phase::notice("Couldn't extract frames") << 0.0 << 5.0 << false;
     }
-
-    // Frames of the last clip, if any, for the agent: shown and peeked like a save.
-    void handoff() {
+    void clipActions() {
+        QFETCH(QString, action);
+        QFETCH(bool, clipGone);
+        QFETCH(Phase, shown);
+        QFETCH(double, peek);
+        QFETCH(double, shownFor);
+        QFETCH(bool, stops);
         rig->live();
         rig->delegate->sendToClaude(); // no clip yet: nothing
         QCOMPARE(rig->shell.handoffFrames, 0);
-        rig->model.setLastClip(clipUrl);
-        rig->delegate->sendToClaude();
-        QCOMPARE(rig->shell.handoffFrames, 6);
-        QCOMPARE(rig->model.phase(), Phase::handedOff(clipUrl));
-        QCOMPARE(rig->shell.peeks, std::vector<double>{6});
-        rig->scheduler.advance(12);
-        QCOMPARE(rig->model.phase(), Phase::live());
-    }
-
-    // A clip deleted behind the application's back is neither copied nor opened; a clip or folder nothing
-    // could open (no handler, no file manager) is said to be so, as are frames that could not be pulled.
-    // Either way the panel says it for 5 s, peeking unless for frames, and --status keeps the reason.
-    void actionsThatFail_data() {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("clipGone");
-        QTest::addColumn<QString>("notice");
-        QTest::newRow("copy, clip gone") << "copy" << true << "Replay was moved or deleted";
-        QTest::newRow("play, clip gone") << "play" << true << "Replay was moved or deleted";
-        QTest::newRow("play, nothing opens it") << "play" << false << "Couldn't open the replay";
-        QTest::newRow("show in folder") << "reveal" << false << "Couldn't open the folder";
-        QTest::newRow("open folder") << "folder" << false << "Couldn't open the folder";
-        QTest::newRow("recent clip") << "recent" << false << "Couldn't open the replay";
-        QTest::newRow("frames for Claude") << "handoff" << false << "Couldn't extract frames";
-    }
-    void actionsThatFail() {
-        QFETCH(QString, action);
-        QFETCH(bool, clipGone);
-        QFETCH(QString, notice);
-        rig->live();
+        rig->choose(StatusMenu::Command::Save);
+        rig->current().pendingSave(clip);
+        rig->scheduler.advance(10);
+        rig->shell.peeks.clear();
         const QString target = clipGone ? clipsFolder.filePath("replay-deleted.mp4") : clip;
         rig->model.setLastClip(QUrl::fromLocalFile(target));
-        rig->shell.failure = platformError("no application could open it");
+        const bool fails = shown.kind() == Phase::Kind::Notice;
+        if (fails) rig->shell.failure = platformError("no application could open it");
         if (action == "copy")
             rig->delegate->copyClip();
         else if (action == "play")
@@ -464,19 +477,25 @@ private slots:
         else if (action == "reveal")
             rig->delegate->revealClip();
         else if (action == "folder")
-            rig->delegate->openFolder();
+            rig->choose(StatusMenu::Command::OpenFolder);
         else if (action == "handoff")
             rig->delegate->sendToClaude();
         else
-            rig->delegate->menuChose(Entry::item({}, StatusMenu::Command::OpenRecent, clip));
-        if (clipGone) QVERIFY(rig->shell.copied.isEmpty() && rig->shell.opened.isEmpty());
-        QCOMPARE(rig->model.phase(), Phase::notice(notice));
-        QCOMPARE(rig->shell.peeks, action == "handoff" ? std::vector<double>{} : std::vector<double>{4});
+            rig->choose(StatusMenu::Command::OpenRecent);
+        QCOMPARE(rig->model.phase(), shown);
+        QCOMPARE(rig->shell.peeks, peek ? std::vector<double>{peek} : std::vector<double>{});
+        QCOMPARE(rig->shell.copied, action == "copy" && !clipGone ? clip : QString());
+        QCOMPARE(rig->shell.handoffFrames, action == "handoff" ? 6 : 0);
+        QCOMPARE(rig->shell.opened, (action == "play" && !clipGone) || action == "recent" ? clip : QString());
         const QString cause = clipGone ? target : QStringLiteral("no application could open it");
-        QVERIFY2(rig->status().contains("\nlast error: " + notice + ": " + cause + "\n"),
-                 qPrintable(rig->status()));
-        rig->scheduler.advance(5);
-        QCOMPARE(rig->model.phase(), Phase::live());
+        if (fails)
+            QVERIFY2(rig->status().contains("\nlast error: " + shown.text() + ": " + cause + "\n"),
+                     qPrintable(rig->status()));
+        rig->scheduler.advance(shownFor - 0.1);
+        QCOMPARE(rig->model.phase(), shown);
+        if (stops) rig->stopStream(); // the return finds nothing recording
+        rig->scheduler.advance(0.1);
+        QCOMPARE(rig->model.phase(), stops ? shown : Phase::live());
     }
 
     // The save item offers the shorter of buffer and save length, whole seconds, and names the hot key only
@@ -515,58 +534,14 @@ private slots:
             QCOMPARE(menu[4 + i].clip, clips[i]);
     }
 
-    void menuItemsReachTheController_data() {
-        QTest::addColumn<StatusMenu::Command>("command");
-        QTest::newRow("save") << StatusMenu::Command::Save;
-        QTest::newRow("pause") << StatusMenu::Command::TogglePause;
-        QTest::newRow("recent clip") << StatusMenu::Command::OpenRecent;
-        QTest::newRow("folder") << StatusMenu::Command::OpenFolder;
-        QTest::newRow("settings") << StatusMenu::Command::Settings;
-    }
-    void menuItemsReachTheController() {
-        QFETCH(StatusMenu::Command, command);
-        using StatusMenu::Command;
+    // The settings item shows the window, whose folder button reaches the controller.
+    void settingsFromTheMenu() {
         rig->live();
-        rig->delegate->menuChose(Entry::item(QString(), command, clip));
-        QCOMPARE(rig->current().saves.size(), size_t(command == Command::Save));
-        QCOMPARE(rig->delegate->userPaused(), command == Command::TogglePause);
-        QCOMPARE(rig->shell.opened, command == Command::OpenRecent ? clip : QString());
-        if (command == Command::Settings) {
-            QVERIFY(rig->shell.openedFolder.isEmpty());
-            // The settings window's folder button reaches the controller too.
-            QVERIFY(rig->settingsWindow.window()->isVisible());
-            rig->settingsWindow.window()->findChild<QPushButton*>()->click();
-        }
-        QCOMPARE(rig->shell.openedFolder.isEmpty(),
-                 command != Command::OpenFolder && command != Command::Settings);
-        // The menu reads the pause from the controller.
-        QCOMPARE(rig->delegate->menuEntries()[1].title,
-                 command == Command::TogglePause ? "Resume Replay" : "Pause and Clear Buffer");
-    }
-
-    // The save lengths offered follow the buffer; the chosen one stays while offered, otherwise 30 s, or
-    // else the largest.
-    void saveOptionsFollowTheBuffer_data() {
-        QTest::addColumn<double>("buffer");
-        QTest::addColumn<std::vector<double>>("options");
-        QTest::addColumn<double>("result"); // with 60 s chosen under a 120 s buffer
-        QTest::newRow("5") << 5.0 << std::vector<double>{5} << 5.0;
-        QTest::newRow("45") << 45.0 << std::vector<double>{10, 30, 45} << 30.0;
-        QTest::newRow("90") << 90.0 << std::vector<double>{30, 60, 90} << 60.0;
-        QTest::newRow("300") << 300.0 << std::vector<double>{60, 120, 300} << 60.0;
-    }
-    void saveOptionsFollowTheBuffer() {
-        QFETCH(double, buffer);
-        QFETCH(std::vector<double>, options);
-        QFETCH(double, result);
-        Settings::setValue(Settings::Keys::buffer, 120);
-        rig->delegate->refreshSaveOptions();
-        rig->model.setSaveLength(60);
-        Settings::setValue(Settings::Keys::buffer, buffer);
-        rig->delegate->refreshSaveOptions();
-        QCOMPARE(rig->model.saveOptions(), options);
-        QCOMPARE(rig->model.saveLength(), result);
-        QCOMPARE(rig->model.bufferLimit(), buffer);
+        rig->choose(StatusMenu::Command::Settings);
+        QVERIFY(rig->settingsWindow.window()->isVisible());
+        QVERIFY(rig->shell.openedFolder.isEmpty());
+        rig->settingsWindow.window()->findChild<QPushButton*>()->click();
+        QCOMPARE(rig->shell.openedFolder, Settings::folder());
     }
 };
 

@@ -62,18 +62,8 @@ protected:
 class NotchPanelTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        movePointer(Move::Warp, faraway);
-        m_screens = createScreens();
-        m_model = std::make_unique<ReplayModel>();
-        m_model->setPhase(Phase::live());
-        m_saves = 0;
-    }
-    void cleanup() {
-        m_controller.reset();
-        m_model.reset();
-        m_screens.reset();
-    }
+    void init() { movePointer(Move::Warp, faraway); }
+    void cleanup() { m_controller.reset(); }
 
     void pointerOpensAndLeavingCloses_data() {
         QTest::addColumn<Move>("how");
@@ -132,7 +122,11 @@ private slots:
     }
 
 private:
+    // Fresh screens and a live model for each case, made once the pointer is far from the panel.
     void start() {
+        m_screens = createScreens();
+        m_model.emplace().setPhase(Phase::live());
+        m_saves = 0;
         NotchActions actions;
         actions.save = [this] { ++m_saves; };
         m_controller = std::make_unique<NotchController>(*m_model, actions, *m_screens, m_clock);
@@ -141,7 +135,7 @@ private:
 
     FakeSettings m_settings; // read, never written
     std::unique_ptr<Screens> m_screens;
-    std::unique_ptr<ReplayModel> m_model;
+    std::optional<ReplayModel> m_model;
     MonotonicClock m_clock;
     std::unique_ptr<NotchController> m_controller;
     int m_saves = 0;

@@ -89,9 +89,7 @@ private slots:
                 shortcut +
                 " | Open Replays Folder | Everything stays on this computer. Ferrovane never uploads your "
                 "screen, and the rolling buffer is deleted when you pause or quit.");
-        QCOMPARE(window()->windowTitle(), "Ferrovane Settings");
         QCOMPARE(window()->minimumSize(), window()->maximumSize()); // what the window manager reads as fixed
-        QCOMPARE(window()->width(), 460);
         QVERIFY(!(window()->windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!QFileInfo::exists(store)); // looking writes nothing
     }

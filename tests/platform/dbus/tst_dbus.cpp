@@ -254,9 +254,7 @@ private slots:
         QTest::addColumn<QString>("err");    // exit code 1 with it, and no instance; else 0, and one here
         QTest::addColumn<QString>("handled");
         QTest::newRow("second launch peeks") << QString() << QString() << "peek";
-        QTest::newRow("nothing running") << "--status"
-                                         << "Ferrovane is not running.\n"
-                                         << QString();
+        QTest::newRow("nothing running") << "--status" << QString("Ferrovane is not running.\n") << QString();
     }
     void commands() {
         QFETCH(QString, option);
@@ -383,10 +381,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_session.interface()->isServiceRegistered(fileManager), 15000);
         QDBusMessage add = QDBusMessage::createMethodCall(fileManager, "/org/freedesktop/FileManager1",
                                                           "org.freedesktop.DBus.Mock", "AddMethod");
-        add << fileManager << "ShowItems"
-            << "ass"
-            << ""
-            << "";
+        add.setArguments({fileManager, "ShowItems", "ass", "", ""});
         QCOMPARE(m_session.call(add).errorMessage(), QString());
         DesktopFileOpener opener(m_session);
         const Status shown = answer([&](FileOpener::Done done) { opener.reveal(m_clip, done); });

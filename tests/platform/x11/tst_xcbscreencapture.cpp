@@ -80,16 +80,14 @@ struct Screen {
                           int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        if (ownerPid)
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
-                                XCB_ATOM_CARDINAL, 32, 1, &*ownerPid);
+        if (ownerPid) {
+            const auto pid = xcbReply(connection, xcb_intern_atom_reply,
+                                      xcb_intern_atom(connection, 0, 11, "_NET_WM_PID"));
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, pid->atom, XCB_ATOM_CARDINAL, 32,
+                                1, &*ownerPid);
+        }
         succeeded(xcb_map_window_checked(connection, window));
         return window;
-    }
-    xcb_atom_t atom(const QByteArray& name) {
-        return xcbReply(connection, xcb_intern_atom_reply,
-                        xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()))
-            ->atom;
     }
     // PART, the primary monitor, at `rect` (moved there when it was elsewhere).
     bool placeMonitor(QRect rect) {
