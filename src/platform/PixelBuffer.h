@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QRect>
+
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // Byte order of a 32-bit pixel in memory; the fourth byte is alpha or padding and is never read.
 enum class PixelOrder { BGRA, RGBA };
@@ -15,6 +19,20 @@ struct PixelBuffer {
     int height = 0;
     int bytesPerRow = 0;
     PixelOrder order = PixelOrder::BGRA;
+
+    // Which picture this is, unique in the process, and what differs from the one before it in the same
+    // stream: `changed` holds every rectangle (picture coordinates) where this picture may differ from
+    // picture `previous`. With `previous` 0 the whole picture counts as new. Lets the encoder convert only
+    // what changed into the picture it keeps.
+    uint64_t sequence = 0;
+    uint64_t previous = 0;
+    std::vector<QRect> changed = {};
 };
+
+// The next picture number of the process; never 0.
+inline uint64_t nextPictureSequence() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
 
 using PixelBufferRef = std::shared_ptr<const PixelBuffer>;

@@ -69,7 +69,12 @@ void FramePool::prefault(size_t index) {
 
 void FramePool::adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, uint32_t segment) {
     Buffer& buffer = m_buffers[index];
-    buffer.picture = PixelBuffer{memory.get(), m_size.width(), m_size.height(), bytesPerRow(), m_order};
+    buffer.picture = PixelBuffer{};
+    buffer.picture.data = memory.get();
+    buffer.picture.width = m_size.width();
+    buffer.picture.height = m_size.height();
+    buffer.picture.bytesPerRow = bytesPerRow();
+    buffer.picture.order = m_order;
     buffer.memory = std::move(memory);
     buffer.segment = segment;
 }
@@ -97,10 +102,13 @@ std::optional<FramePool::Lease> FramePool::acquire() {
     // first written on this thread anyway.)
     if (!buffer.used && buffer.segment) prefault(index);
     buffer.used = true;
+    buffer.picture.sequence = nextPictureSequence();
+    buffer.picture.previous = 0;
+    buffer.picture.changed.clear();
     // The picture does not own its struct; the deleter only hands the buffer back and keeps the pool alive.
     PixelBufferRef picture(&buffer.picture,
                            [pool = shared_from_this(), index](const PixelBuffer*) { pool->release(index); });
-    return Lease{std::move(picture), buffer.memory.get(), buffer.segment};
+    return Lease{std::move(picture), buffer.memory.get(), buffer.segment, &buffer.picture};
 }
 
 void FramePool::release(size_t index) {

@@ -20,6 +20,9 @@ public:
         PixelBufferRef picture; // dropping the last reference returns the buffer
         uint8_t* pixels = nullptr;
         uint32_t segment = 0; // the producer's handle of a shared buffer; 0 for private memory
+        // A new sequence number, counted as wholly new; the producer may say what changed until it hands
+        // the picture on.
+        PixelBuffer* description = nullptr;
     };
     // Lends a System V segment to the producer (an X server, say); its handle, or 0 when refused.
     using Attach = std::function<uint32_t(int shmId)>;

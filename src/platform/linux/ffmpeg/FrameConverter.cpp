@@ -1,5 +1,9 @@
 #include "platform/linux/ffmpeg/FrameConverter.h"
 
+#include "platform/linux/ffmpeg/Yuv420.h"
+
+#include <utility>
+
 namespace ffmpeg {
 
 namespace {
@@ -41,6 +45,20 @@ Status FrameConverter::prepare(int sourceWidth, int sourceHeight, PixelOrder ord
 }
 
 Status FrameConverter::convert(const PixelBuffer& source, AVFrame& frame) {
+    const uint64_t previous = std::exchange(m_lastSequence, source.sequence);
+    if (source.width == m_width && source.height == m_height) {
+        const Yuv420Planes planes{frame.data[0],     frame.data[1],     frame.data[2],
+                                  frame.linesize[0], frame.linesize[1], frame.linesize[2]};
+        // The frame holds the picture before this one only when it was the last one converted here.
+        if (source.previous != 0 && source.previous == previous) {
+            for (const QRect& area : source.changed)
+                convertToYuv420(source, planes, area);
+        } else {
+            convertToYuv420(source, planes, QRect(0, 0, source.width, source.height));
+        }
+        return Ok{};
+    }
+    m_lastSequence = 0; // scaled pictures are converted whole
     if (Status prepared = prepare(source.width, source.height, source.order); !prepared) return prepared;
     const uint8_t* const planes[4] = {source.data, nullptr, nullptr, nullptr};
     const int strides[4] = {source.bytesPerRow, 0, 0, 0};

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -96,14 +97,18 @@ Status XcbCaptureSession::setUp() {
         m_xfixesEvent = xfixes->first_event;
     }
 
-    // Needs DAMAGE and XFixes regions; without them every damage makes a frame, as before.
-    if (m_damage != XCB_NONE && !m_excludedProcessIds.empty() && m_connection.extension(&xcb_xfixes_id) &&
+    // With XFixes regions the damage says where a picture changed, and whether only in our windows;
+    // without, every picture is new throughout and every damage makes a frame.
+    if (m_damage != XCB_NONE && m_connection.extension(&xcb_xfixes_id) &&
         xcbReply(c, xcb_xfixes_query_version_reply, xcb_xfixes_query_version(c, 5, 0))) {
+        m_damageRegion = xcb_generate_id(c);
+        xcb_xfixes_create_region(c, m_damageRegion, 0, nullptr);
         static constexpr char name[] = "_NET_WM_PID";
-        if (auto atom = xcbReply(c, xcb_intern_atom_reply, xcb_intern_atom(c, 0, sizeof name - 1, name))) {
+        auto atom = m_excludedProcessIds.empty()
+                        ? nullptr
+                        : xcbReply(c, xcb_intern_atom_reply, xcb_intern_atom(c, 0, sizeof name - 1, name));
+        if (atom) {
             m_pidAtom = atom->atom;
-            m_damageRegion = xcb_generate_id(c);
-            xcb_xfixes_create_region(c, m_damageRegion, 0, nullptr);
             findExcludedWindows();
         }
     }
@@ -152,33 +157,104 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     }
     if (m_connection.hasError()) return lost();
     const bool cursorChanged = pointer != m_lastPointer || (pointer && m_cursor.isStale());
-    if (m_damaged && !m_needsComplete && !cursorChanged && damageOnlyInExcludedWindows()) m_damaged = false;
-    if (!m_needsComplete && !m_damaged && !cursorChanged && m_damage != XCB_NONE)
+    if (m_damaged && !m_needsComplete && !cursorChanged && !m_excludedRects.empty()) {
+        const std::optional<std::vector<QRect>> damage = takeDamage(fetchDamage());
+        m_damaged = false;
+        if (!damage || !onlyInExcludedWindows(*damage)) m_frameDue = true;
+    }
+    if (!m_needsComplete && !m_damaged && !m_frameDue && !cursorChanged && m_damage != XCB_NONE)
         return std::optional(CapturedFrame{now, FrameStatus::Idle, nullptr});
 
     // With every buffer still downstream the tick is dropped; the change stays pending for the next one.
     std::optional<FramePool::Lease> lease = m_pool->acquire();
     if (!lease) return std::optional<CapturedFrame>();
-    // Reset before the grab: whatever is drawn from here on raises a fresh notify for the next tick.
-    if (m_damage != XCB_NONE) xcb_damage_subtract(m_connection.get(), m_damage, XCB_NONE, XCB_NONE);
-    if (!grab(*lease)) {
+    // The damage is taken in the same round trip as the grab, just after it: whatever was drawn before
+    // the grab is then in this damage or an earlier one, and whatever comes after raises a fresh notify.
+    const xcb_shm_get_image_cookie_t grabbed = sendGrab(*lease);
+    const xcb_xfixes_fetch_region_cookie_t damage = fetchDamage();
+    const bool complete = finishGrab(*lease, grabbed);
+    const std::optional<std::vector<QRect>> taken = takeDamage(damage);
+    if (!complete) {
         if (m_connection.hasError()) return lost();
         // Warned once per run of failures: the tick is dropped and the next one tries again.
         if (!m_grabFailing)
             qCDebug(lcCapture) << (m_shm ? "ShmGetImage" : "GetImage") << "of" << m_rect << "on"
                                << m_display.name << "failed";
         m_grabFailing = true;
+        m_frameDue = true;
         return std::optional<CapturedFrame>();
     }
     m_grabFailing = false;
+    std::optional<QRect> cursor;
     if (pointer) {
         m_cursor.refresh(m_connection.get());
         m_cursor.draw(lease->pixels, m_pool->bytesPerRow(), m_rect, *pointer);
+        cursor = m_cursor.bounds(*pointer);
     }
+    describeChanges(*lease->description, taken, cursor);
     m_lastPointer = pointer;
     m_damaged = false;
+    m_frameDue = false;
     m_needsComplete = false;
     return std::optional(CapturedFrame{now, FrameStatus::Complete, std::move(lease->picture)});
+}
+
+// Asks for the damage so far, moved into our region; a null cookie without regions, whose damage is
+// only reset.
+xcb_xfixes_fetch_region_cookie_t XcbCaptureSession::fetchDamage() {
+    xcb_connection_t* c = m_connection.get();
+    if (m_damage == XCB_NONE) return {0};
+    xcb_damage_subtract(c, m_damage, XCB_NONE, m_damageRegion);
+    if (m_damageRegion == XCB_NONE) return {0};
+    return xcb_xfixes_fetch_region(c, m_damageRegion);
+}
+
+// The rectangles of a damage fetched, in root coordinates, also kept as changes not yet in a picture;
+// none when unknown, which makes the next picture new throughout.
+std::optional<std::vector<QRect>> XcbCaptureSession::takeDamage(xcb_xfixes_fetch_region_cookie_t cookie) {
+    auto region =
+        cookie.sequence ? xcbReply(m_connection.get(), xcb_xfixes_fetch_region_reply, cookie) : nullptr;
+    if (!region) {
+        m_changesKnown = false;
+        return std::nullopt;
+    }
+    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(region.get());
+    const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
+    std::vector<QRect> damage;
+    damage.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        damage.emplace_back(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    m_pending.insert(m_pending.end(), damage.begin(), damage.end());
+    return damage;
+}
+
+// Picture N may differ from N-1 wherever damage was taken since N-1's grab (including what was taken
+// just after it, which may or may not have been in N-1), and where the cursor was and is.
+void XcbCaptureSession::describeChanges(PixelBuffer& picture, const std::optional<std::vector<QRect>>& taken,
+                                        std::optional<QRect> cursor) {
+    const uint64_t previous = std::exchange(m_lastSequence, picture.sequence);
+    const bool known = m_changesKnown && !m_needsComplete && previous != 0;
+    std::vector<QRect> changed = std::move(m_carried);
+    changed.insert(changed.end(), m_pending.begin(), m_pending.end());
+    if (m_lastCursor) changed.push_back(*m_lastCursor);
+    if (cursor) changed.push_back(*cursor);
+    m_carried = taken.value_or(std::vector<QRect>());
+    m_pending.clear();
+    m_lastCursor = cursor;
+    m_changesKnown = true;
+    if (!known) return;
+
+    const QRect screen(QPoint(0, 0), m_rect.size());
+    QRect bounds;
+    for (const QRect& root : changed) {
+        const QRect area = root.translated(-m_rect.topLeft()) & screen;
+        if (area.isEmpty()) continue;
+        picture.changed.push_back(area);
+        bounds |= area;
+    }
+    // Many small rectangles (a page of text redrawn) cost more to walk than their bounds to convert.
+    if (picture.changed.size() > maxChangedAreas) picture.changed.assign(1, bounds);
+    picture.previous = previous;
 }
 
 void XcbCaptureSession::readEvents() {
@@ -258,24 +334,13 @@ void XcbCaptureSession::findExcludedWindows() {
     }
 }
 
-// Moves the damage so far into a region and says whether all of it lies in our own windows. Either way
-// the damage is taken: the grab that may follow reads the whole screen anyway.
-bool XcbCaptureSession::damageOnlyInExcludedWindows() {
-    if (m_excludedRects.empty() || m_damageRegion == XCB_NONE) return false;
-    xcb_connection_t* c = m_connection.get();
-    xcb_damage_subtract(c, m_damage, XCB_NONE, m_damageRegion);
-    auto region = xcbReply(c, xcb_xfixes_fetch_region_reply, xcb_xfixes_fetch_region(c, m_damageRegion));
-    if (!region) return false;
-    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(region.get());
-    const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
-    for (int i = 0; i < count; ++i) {
-        const QRect damaged(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-        if (!damaged.intersects(m_rect)) continue;
-        const bool ours = std::any_of(m_excludedRects.begin(), m_excludedRects.end(),
-                                      [&](const QRect& window) { return window.contains(damaged); });
-        if (!ours) return false;
-    }
-    return true;
+// Whether every rectangle of `damage` on the display lies in one of our own windows.
+bool XcbCaptureSession::onlyInExcludedWindows(const std::vector<QRect>& damage) const {
+    return std::all_of(damage.begin(), damage.end(), [&](const QRect& damaged) {
+        return !damaged.intersects(m_rect) ||
+               std::any_of(m_excludedRects.begin(), m_excludedRects.end(),
+                           [&](const QRect& window) { return window.contains(damaged); });
+    });
 }
 
 std::optional<QPoint> XcbCaptureSession::queryPointer() {
@@ -285,15 +350,19 @@ std::optional<QPoint> XcbCaptureSession::queryPointer() {
     return QPoint(reply->root_x, reply->root_y);
 }
 
-bool XcbCaptureSession::grab(const FramePool::Lease& lease) {
+// Only the shared-memory grab is sent ahead; a plain GetImage is read in finishGrab().
+xcb_shm_get_image_cookie_t XcbCaptureSession::sendGrab(const FramePool::Lease& lease) {
+    if (!lease.segment) return {0};
+    return xcb_shm_get_image(m_connection.get(), m_connection.root(), int16_t(m_rect.x()),
+                             int16_t(m_rect.y()), uint16_t(m_rect.width()), uint16_t(m_rect.height()), ~0u,
+                             XCB_IMAGE_FORMAT_Z_PIXMAP, lease.segment, 0);
+}
+
+bool XcbCaptureSession::finishGrab(const FramePool::Lease& lease, xcb_shm_get_image_cookie_t sent) {
     xcb_connection_t* c = m_connection.get();
     const size_t bytes = m_pool->bytesPerBuffer();
     if (lease.segment) {
-        auto reply =
-            xcbReply(c, xcb_shm_get_image_reply,
-                     xcb_shm_get_image(c, m_connection.root(), int16_t(m_rect.x()), int16_t(m_rect.y()),
-                                       uint16_t(m_rect.width()), uint16_t(m_rect.height()), ~0u,
-                                       XCB_IMAGE_FORMAT_Z_PIXMAP, lease.segment, 0));
+        auto reply = xcbReply(c, xcb_shm_get_image_reply, sent);
         return reply && reply->size >= bytes;
     }
     auto reply = xcbReply(c, xcb_get_image_reply,

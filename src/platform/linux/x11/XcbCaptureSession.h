@@ -8,6 +8,8 @@
 #include <QRect>
 #include <vector>
 #include <xcb/damage.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
 
 #include <memory>
 #include <optional>
@@ -34,13 +36,18 @@ private:
     XcbCaptureSession(XcbConnection connection, const DisplayInfo& display,
                       std::vector<int64_t> excludedProcessIds, const StreamConfiguration& configuration);
     void findExcludedWindows();
-    bool damageOnlyInExcludedWindows();
+    bool onlyInExcludedWindows(const std::vector<QRect>& damage) const;
+    xcb_xfixes_fetch_region_cookie_t fetchDamage();
+    std::optional<std::vector<QRect>> takeDamage(xcb_xfixes_fetch_region_cookie_t cookie);
+    void describeChanges(PixelBuffer& picture, const std::optional<std::vector<QRect>>& taken,
+                         std::optional<QRect> cursor);
     Status setUp();
     void readEvents();
     Status makePool(QSize size);
     Status followDisplay(MediaTime now);
     std::optional<QPoint> queryPointer();
-    bool grab(const FramePool::Lease& lease);
+    xcb_shm_get_image_cookie_t sendGrab(const FramePool::Lease& lease);
+    bool finishGrab(const FramePool::Lease& lease, xcb_shm_get_image_cookie_t sent);
     Error lost() const;
     Error gone() const;
 
@@ -68,6 +75,15 @@ private:
     bool m_damaged = false;
     bool m_grabFailing = false; // the last grab failed
     bool m_needsComplete = true;
+    bool m_frameDue = false; // damage outside our windows was taken and is in no picture yet
+
+    // What changed since the last picture, in root coordinates (see describeChanges()).
+    static constexpr size_t maxChangedAreas = 64;
+    uint64_t m_lastSequence = 0;  // the last picture handed on
+    bool m_changesKnown = true;   // every damage since then was read
+    std::vector<QRect> m_pending; // taken before this picture's grab
+    std::vector<QRect> m_carried; // taken just after the last picture's grab
+    std::optional<QRect> m_lastCursor;
     bool m_displayCheckDue = false;
     MediaTime m_lastDisplayCheck;
 };
