@@ -98,11 +98,15 @@ Status XcbCaptureSession::setUp() {
     }
 
     // With XFixes regions the damage says where a picture changed, and whether only in our windows;
-    // without, every picture is new throughout and every damage makes a frame.
+    // without, every picture is new throughout and every damage makes a frame. Where it changed has a
+    // damage of its own, reset just after each grab; the one that wakes us is reset just before it, so
+    // that whatever is drawn after a grab starts (and so may be missing from it) raises a fresh notify.
     if (m_damage != XCB_NONE && m_connection.extension(&xcb_xfixes_id) &&
         xcbReply(c, xcb_xfixes_query_version_reply, xcb_xfixes_query_version(c, 5, 0))) {
         m_damageRegion = xcb_generate_id(c);
         xcb_xfixes_create_region(c, m_damageRegion, 0, nullptr);
+        m_changes = xcb_generate_id(c);
+        xcb_damage_create(c, m_changes, root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
         static constexpr char name[] = "_NET_WM_PID";
         auto atom = m_excludedProcessIds.empty()
                         ? nullptr
@@ -158,7 +162,7 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     if (m_connection.hasError()) return lost();
     const bool cursorChanged = pointer != m_lastPointer || (pointer && m_cursor.isStale());
     if (m_damaged && !m_needsComplete && !cursorChanged && !m_excludedRects.empty()) {
-        const std::optional<std::vector<QRect>> damage = takeDamage(fetchDamage());
+        const std::optional<std::vector<QRect>> damage = takeDamage(fetchDamage(m_damage));
         m_damaged = false;
         if (!damage || !onlyInExcludedWindows(*damage)) m_frameDue = true;
     }
@@ -168,13 +172,17 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     // With every buffer still downstream the tick is dropped; the change stays pending for the next one.
     std::optional<FramePool::Lease> lease = m_pool->acquire();
     if (!lease) return std::optional<CapturedFrame>();
-    // The damage is taken in the same round trip as the grab, just after it: whatever was drawn before
-    // the grab is then in this damage or an earlier one, and whatever comes after raises a fresh notify.
+    if (m_damage != XCB_NONE) xcb_damage_subtract(m_connection.get(), m_damage, XCB_NONE, XCB_NONE);
+    // Where it changed is taken in the same round trip, just after the grab: whatever was drawn before
+    // the grab is in this damage or the one before.
     const xcb_shm_get_image_cookie_t grabbed = sendGrab(*lease);
-    const xcb_xfixes_fetch_region_cookie_t damage = fetchDamage();
+    const xcb_xfixes_fetch_region_cookie_t changes = fetchDamage(m_changes);
     const bool complete = finishGrab(*lease, grabbed);
-    const std::optional<std::vector<QRect>> taken = takeDamage(damage);
+    const std::optional<std::vector<QRect>> taken = takeDamage(changes);
     if (!complete) {
+        // What was taken belongs to the next picture.
+        if (taken) m_carried.insert(m_carried.end(), taken->begin(), taken->end());
+        m_carriedKnown = m_carriedKnown && taken.has_value();
         if (m_connection.hasError()) return lost();
         // Warned once per run of failures: the tick is dropped and the next one tries again.
         if (!m_grabFailing)
@@ -199,49 +207,42 @@ Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     return std::optional(CapturedFrame{now, FrameStatus::Complete, std::move(lease->picture)});
 }
 
-// Asks for the damage so far, moved into our region; a null cookie without regions, whose damage is
-// only reset.
-xcb_xfixes_fetch_region_cookie_t XcbCaptureSession::fetchDamage() {
+// Asks for a damage so far, moved into our region; a null cookie without regions.
+xcb_xfixes_fetch_region_cookie_t XcbCaptureSession::fetchDamage(xcb_damage_damage_t damage) {
+    if (damage == XCB_NONE || m_damageRegion == XCB_NONE) return {0};
     xcb_connection_t* c = m_connection.get();
-    if (m_damage == XCB_NONE) return {0};
-    xcb_damage_subtract(c, m_damage, XCB_NONE, m_damageRegion);
-    if (m_damageRegion == XCB_NONE) return {0};
+    xcb_damage_subtract(c, damage, XCB_NONE, m_damageRegion);
     return xcb_xfixes_fetch_region(c, m_damageRegion);
 }
 
-// The rectangles of a damage fetched, in root coordinates, also kept as changes not yet in a picture;
-// none when unknown, which makes the next picture new throughout.
+// The rectangles of a damage fetched, in root coordinates; none when unknown.
 std::optional<std::vector<QRect>> XcbCaptureSession::takeDamage(xcb_xfixes_fetch_region_cookie_t cookie) {
     auto region =
         cookie.sequence ? xcbReply(m_connection.get(), xcb_xfixes_fetch_region_reply, cookie) : nullptr;
-    if (!region) {
-        m_changesKnown = false;
-        return std::nullopt;
-    }
+    if (!region) return std::nullopt;
     const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(region.get());
     const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
     std::vector<QRect> damage;
     damage.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
         damage.emplace_back(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-    m_pending.insert(m_pending.end(), damage.begin(), damage.end());
     return damage;
 }
 
-// Picture N may differ from N-1 wherever damage was taken since N-1's grab (including what was taken
-// just after it, which may or may not have been in N-1), and where the cursor was and is.
+// Picture N may differ from N-1 wherever the changes taken just after N-1's grab and just after N's lie
+// (the first hold what was drawn after N-1's grab began, the second the rest up to N's), and where the
+// cursor was and is.
 void XcbCaptureSession::describeChanges(PixelBuffer& picture, const std::optional<std::vector<QRect>>& taken,
                                         std::optional<QRect> cursor) {
     const uint64_t previous = std::exchange(m_lastSequence, picture.sequence);
-    const bool known = m_changesKnown && !m_needsComplete && previous != 0;
+    const bool known = m_carriedKnown && taken && !m_needsComplete && previous != 0;
     std::vector<QRect> changed = std::move(m_carried);
-    changed.insert(changed.end(), m_pending.begin(), m_pending.end());
+    if (taken) changed.insert(changed.end(), taken->begin(), taken->end());
     if (m_lastCursor) changed.push_back(*m_lastCursor);
     if (cursor) changed.push_back(*cursor);
     m_carried = taken.value_or(std::vector<QRect>());
-    m_pending.clear();
+    m_carriedKnown = taken.has_value();
     m_lastCursor = cursor;
-    m_changesKnown = true;
     if (!known) return;
 
     const QRect screen(QPoint(0, 0), m_rect.size());
@@ -261,7 +262,9 @@ void XcbCaptureSession::readEvents() {
     while (XcbEvent event{xcb_poll_for_event(m_connection.get())}) {
         const uint8_t type = event->response_type & 0x7f;
         if (m_damageEvent && type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
-            m_damaged = true;
+            // The damage of where it changed only describes pictures; it wakes nobody.
+            if (reinterpret_cast<xcb_damage_notify_event_t*>(event.get())->damage == m_damage)
+                m_damaged = true;
         } else if (m_xfixesEvent && type == m_xfixesEvent + XCB_XFIXES_CURSOR_NOTIFY) {
             m_cursor.noteSerial(
                 reinterpret_cast<xcb_xfixes_cursor_notify_event_t*>(event.get())->cursor_serial);

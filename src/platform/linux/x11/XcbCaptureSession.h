@@ -37,7 +37,7 @@ private:
                       std::vector<int64_t> excludedProcessIds, const StreamConfiguration& configuration);
     void findExcludedWindows();
     bool onlyInExcludedWindows(const std::vector<QRect>& damage) const;
-    xcb_xfixes_fetch_region_cookie_t fetchDamage();
+    xcb_xfixes_fetch_region_cookie_t fetchDamage(xcb_damage_damage_t damage);
     std::optional<std::vector<QRect>> takeDamage(xcb_xfixes_fetch_region_cookie_t cookie);
     void describeChanges(PixelBuffer& picture, const std::optional<std::vector<QRect>>& taken,
                          std::optional<QRect> cursor);
@@ -63,10 +63,11 @@ private:
     uint8_t m_damageEvent = 0; // first event codes; 0 when the extension is missing
     uint8_t m_xfixesEvent = 0;
     uint8_t m_randrEvent = 0;
-    xcb_damage_damage_t m_damage = XCB_NONE;
-    uint32_t m_pidAtom = XCB_NONE;      // _NET_WM_PID
-    uint32_t m_damageRegion = XCB_NONE; // XFixes region the damage is moved into
-    std::vector<QRect> m_excludedRects; // their mapped top-level windows, root coordinates
+    xcb_damage_damage_t m_damage = XCB_NONE;  // wakes us: reset before each grab
+    xcb_damage_damage_t m_changes = XCB_NONE; // where pictures changed: reset after each grab
+    uint32_t m_pidAtom = XCB_NONE;            // _NET_WM_PID
+    uint32_t m_damageRegion = XCB_NONE;       // XFixes region the damage is moved into
+    std::vector<QRect> m_excludedRects;       // their mapped top-level windows, root coordinates
 
     QRect m_rect; // the display in root coordinates
     std::shared_ptr<FramePool> m_pool;
@@ -80,9 +81,8 @@ private:
     // What changed since the last picture, in root coordinates (see describeChanges()).
     static constexpr size_t maxChangedAreas = 64;
     uint64_t m_lastSequence = 0;  // the last picture handed on
-    bool m_changesKnown = true;   // every damage since then was read
-    std::vector<QRect> m_pending; // taken before this picture's grab
-    std::vector<QRect> m_carried; // taken just after the last picture's grab
+    std::vector<QRect> m_carried; // changes taken after the last picture's grab (or a failed one since)
+    bool m_carriedKnown = true;   // every change since then was read
     std::optional<QRect> m_lastCursor;
     bool m_displayCheckDue = false;
     MediaTime m_lastDisplayCheck;
