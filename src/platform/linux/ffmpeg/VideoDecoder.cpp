@@ -3,8 +3,6 @@
 #include "platform/linux/ffmpeg/Conversions.h"
 #include "platform/linux/ffmpeg/VideoInput.h"
 
-#include <cstring>
-
 VideoDecoder::VideoDecoder(ffmpeg::CodecContextPtr context, ffmpeg::PacketPtr packet)
     : m_context(std::move(context))
     , m_packet(std::move(packet)) {}
@@ -21,20 +19,6 @@ Result<VideoDecoder> VideoDecoder::open(const AVStream* stream, int threadCount)
     context->thread_count = threadCount;
     if (int ret = avcodec_open2(context.get(), codec, nullptr); ret < 0) return ffmpeg::failure(ret);
     return VideoDecoder(std::move(context), std::move(packet));
-}
-
-bool VideoDecoder::fits(const AVStream* stream) const {
-    // Identical parameter sets mean identical coding; without them nothing can be told.
-    const AVCodecParameters* parameters = stream->codecpar;
-    return parameters->codec_id == m_context->codec_id && parameters->extradata_size > 0 &&
-           parameters->extradata_size == m_context->extradata_size &&
-           std::memcmp(parameters->extradata, m_context->extradata, parameters->extradata_size) == 0;
-}
-
-void VideoDecoder::restart(const AVStream* stream) {
-    avcodec_flush_buffers(m_context.get());
-    m_context->pkt_timebase = stream->time_base;
-    m_draining = false;
 }
 
 Result<bool> VideoDecoder::next(VideoInput& input, AVFrame* frame) {

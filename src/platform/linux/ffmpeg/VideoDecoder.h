@@ -11,11 +11,6 @@ public:
     // threadCount 0 lets the decoder choose.
     static Result<VideoDecoder> open(const AVStream* stream, int threadCount);
 
-    // Whether packets of `stream` decode here too, after restart().
-    bool fits(const AVStream* stream) const;
-    // Forgets all packets and frames so far, for packets after a seek or from another file.
-    void restart(const AVStream* stream);
-
     // The next frame in presentation order into `frame`; false once the stream is drained.
     Result<bool> next(VideoInput& input, AVFrame* frame);
 
