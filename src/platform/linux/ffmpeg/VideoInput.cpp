@@ -33,7 +33,10 @@ Result<VideoInput> VideoInput::open(const QString& path) {
     // MP4 stores every time stamp, duration and key frame flag: re-parsing each sample for them (as
     // libavformat does for H.264 by default) only costs time, a third of a passthrough save's.
     raw->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
-    if (int ret = avformat_open_input(&raw, url.constData(), nullptr, nullptr); ret < 0)
+    // Every file read here is an MP4 this program wrote. Probing would try each demuxer in turn, some of
+    // which (libopenmpt's) cost more than the opening itself.
+    static const AVInputFormat* const mp4 = av_find_input_format("mp4");
+    if (int ret = avformat_open_input(&raw, url.constData(), mp4, nullptr); ret < 0)
         return ffmpeg::failure(ret);
     ffmpeg::InputFormatPtr format(raw);
 
