@@ -6,6 +6,7 @@
 #include "recorder/ShownPath.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -56,6 +57,8 @@ Result<Composition> compose(MediaAssets& assets, const std::vector<Segment>& seg
 
 Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& segments, MediaTime cutoff,
                                const QString& folder) {
+    QElapsedTimer timer;
+    timer.start();
     Result<Composition> composition = compose(assets, segments, cutoff);
     if (!composition) return composition.error();
     if (Status made = makeFolder(folder); !made) return ReplayError::exportFailed(made.error()).toError();
@@ -64,6 +67,7 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
     Result<std::unique_ptr<PartialClip>> partial = PartialClip::create(folder, timestamp());
     if (!partial) return ReplayError::exportFailed(partial.error()).toError();
     PartialClip& clip = *partial.value();
+    const qint64 composed = timer.nsecsElapsed();
     const Status copied =
         assets.exportComposition(composition.value(), ExportPreset::Passthrough, clip.path());
     Status done = copied ? copied : exportFailure(copied.error());
@@ -82,9 +86,12 @@ Result<QString> exportSegments(MediaAssets& assets, const std::vector<Segment>& 
         qCDebug(lcExport) << "export failed:" << done.error().message;
         return done.error();
     }
+    const qint64 written = timer.nsecsElapsed();
     Result<QString> published = clip.publish();
     if (!published) return ReplayError::exportFailed(published.error()).toError();
-    qCDebug(lcExport) << "saved" << published.value();
+    qCDebug(lcExport).nospace() << "saved " << published.value() << ": composed in " << composed / 1e6
+                                << " ms, written in " << (written - composed) / 1e6 << " ms, on disk in "
+                                << (timer.nsecsElapsed() - written) / 1e6 << " ms";
     return published.value();
 }
 

@@ -6,6 +6,7 @@
 #include "recorder/ReplayError.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -388,10 +389,14 @@ void ReplayRecorder::saveLast(double seconds, const QString& folder, SaveComplet
     completion = [hold = std::move(hold), completion = std::move(completion)](const Result<QString>& result) {
         completion(result);
     };
-    m_queue->async([this, effective, folder, completion = std::move(completion)]() mutable {
+    QElapsedTimer asked;
+    asked.start();
+    m_queue->async([this, asked, effective, folder, completion = std::move(completion)]() mutable {
         const MediaTime now = m_platform.clock->now();
         finishCurrentSegment(now);
-        runWhenIdle([this, now, effective, folder, completion = std::move(completion)]() mutable {
+        runWhenIdle([this, asked, now, effective, folder, completion = std::move(completion)]() mutable {
+            qCDebug(lcRecorder) << "save: segments closed" << asked.nsecsElapsed() / 1e6
+                                << "ms after the request";
             select(now, effective, folder, std::move(completion));
         });
     });
