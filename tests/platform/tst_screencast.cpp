@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <spa/param/video/raw.h>
@@ -140,6 +141,106 @@ private slots:
                 const uint8_t* p = &picture[size_t(y * 16 + x * 4)];
                 QCOMPARE((QList<int>{x, y, p[0], p[1], p[2]}), expected);
             }
+    }
+
+    // A compositor drawing at random, sending buffers with or without damage (or without pixels), some
+    // skipped, pictures copied, redrawn for the pointer, held and replaced, or lost on the way. Whenever
+    // a picture names the last one the encoder got as its previous, they must be equal outside the
+    // areas it names: that is all the encoder relies on.
+    void changes_data() {
+        QTest::addColumn<int>("withoutDamage"); // percent of buffers that carry none
+        QTest::newRow("damage on every buffer") << 0;
+        QTest::newRow("damage on some") << 15;
+    }
+    void changes() {
+        QFETCH(int, withoutDamage);
+        constexpr int width = 48, height = 32;
+        const QSize size(width, height);
+        QRandomGenerator random(7);
+        const auto chance = [&](int percent) { return int(random.bounded(100)) < percent; };
+        const auto anyRect = [&] {
+            const int x = random.bounded(-4, width), y = random.bounded(-4, height);
+            return QRect(x, y, random.bounded(1, 12), random.bounded(1, 12));
+        };
+        using Pixels = std::vector<uint8_t>;
+        const auto paint = [&](Pixels& pixels, QRect area, uint8_t value) {
+            area &= QRect(QPoint(0, 0), size);
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    pixels[size_t(y * width + x)] = value;
+        };
+        struct Picture {
+            PixelBuffer description;
+            Pixels pixels;
+        };
+
+        PipeWireFrames::Changes changes;
+        Pixels screen(size_t(width * height), 0), clean = screen;
+        std::vector<QRect> unsent; // drawn since the compositor's last buffer
+        QRect pointer;
+        std::optional<Picture> held, encoded;
+        int checked = 0, partial = 0;
+        for (int step = 0; step < 4000; ++step) {
+            for (int n = random.bounded(3); n > 0; --n) {
+                const QRect area = anyRect();
+                paint(screen, area, uint8_t(random.bounded(1, 250)));
+                unsent.push_back(area);
+            }
+            // The buffers waiting on the stream; only the newest is read.
+            const int buffers = random.bounded(1, 4);
+            bool pixelsSent = false;
+            for (int b = 0; b < buffers; ++b) {
+                if (unsent.empty() && chance(70)) {
+                    changes.addBuffer(std::vector<QRect>()); // no pixels: only the pointer moved
+                    continue;
+                }
+                if (chance(withoutDamage))
+                    changes.addBuffer(std::nullopt);
+                else
+                    changes.addBuffer(std::exchange(unsent, {}));
+                unsent.clear();
+                pixelsSent = true;
+            }
+            const QRect newPointer = chance(50) ? anyRect() : pointer;
+            Picture picture{{.sequence = nextPictureSequence()}, {}};
+            if (pixelsSent && chance(90)) {
+                clean = screen;
+                picture.pixels = clean;
+                paint(picture.pixels, newPointer, 255);
+                changes.describeCopy(picture.description, size, newPointer);
+            } else if (newPointer != pointer) {
+                picture.pixels = clean;
+                paint(picture.pixels, newPointer, 255);
+                changes.describeRedraw(picture.description, size, newPointer);
+            } else {
+                continue;
+            }
+            pointer = newPointer;
+            if (held) PipeWireFrames::absorb(picture.description, held->description);
+            held.reset();
+            if (chance(25)) {
+                held = std::move(picture);
+                continue;
+            }
+            if (chance(10)) continue; // lost on the way to the encoder
+
+            if (encoded && picture.description.previous == encoded->description.sequence) {
+                Pixels expected = encoded->pixels;
+                for (const QRect& area : picture.description.changed) {
+                    QVERIFY(QRect(QPoint(0, 0), size).contains(area));
+                    for (int y = area.top(); y <= area.bottom(); ++y)
+                        for (int x = area.left(); x <= area.right(); ++x)
+                            expected[size_t(y * width + x)] = picture.pixels[size_t(y * width + x)];
+                }
+                QVERIFY2(expected == picture.pixels, qPrintable(QStringLiteral("step %1").arg(step)));
+                ++checked;
+                if (!picture.description.changed.empty()) ++partial;
+            }
+            encoded = std::move(picture);
+        }
+        // The property was put to the test, on pictures described in part.
+        QVERIFY(checked > 500);
+        QVERIFY(partial > 300);
     }
 
     // A 60 Hz compositor at 30 fps: every other frame passes, jitter of a few ms does not shift the beat,

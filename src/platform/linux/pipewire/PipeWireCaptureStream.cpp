@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <time.h>
+#include <utility>
 
 namespace {
 
@@ -250,6 +251,7 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
     if (!order)
         return self->endWithError(
             QStringLiteral("The shared screen's stream offers no usable picture format."));
+    self->m_changes.reset(); // buffers of a new format say nothing about the old ones
     const QSize size(int(info.size.width), int(info.size.height));
     if (self->m_size.isValid() && size != self->m_size)
         return self->endWith(displayResized(QStringLiteral("The shared screen changed size.")));
@@ -263,6 +265,7 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
 
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    constexpr int damageAreas = 32;
     // Room for a pointer image up to 256 pixels square beside each picture.
     const auto cursorBytes = [](int side) {
         return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
@@ -274,13 +277,43 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header)))),
+        // Where each picture changed, so that only that is converted; a few dozen areas, after which the
+        // compositor sends their bounds.
+        static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(int(sizeof(spa_meta_region)) * damageAreas, int(sizeof(spa_meta_region)),
+                                     int(sizeof(spa_meta_region)) * damageAreas))),
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
             SPA_POD_CHOICE_RANGE_Int(cursorBytes(64), cursorBytes(1), cursorBytes(256)))),
     };
-    pw_stream_update_params(self->m_stream, params, self->m_session->cursorAsMetadata() ? 3 : 2);
+    pw_stream_update_params(self->m_stream, params, self->m_session->cursorAsMetadata() ? 4 : 3);
 }
+
+namespace {
+
+// The damage a buffer carries: none when it says nothing, and nothing new for a buffer without pixels
+// (the compositor keeps what changed for the next picture it sends).
+std::optional<std::vector<QRect>> damageOf(spa_buffer* buffer) {
+    if (buffer->n_datas == 0 || buffer->datas[0].chunk->size == 0) return std::vector<QRect>();
+    if (buffer->datas[0].chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return std::nullopt;
+    spa_meta* meta = spa_buffer_find_meta(buffer, SPA_META_VideoDamage);
+    if (!meta) return std::nullopt;
+    std::vector<QRect> damage;
+    spa_meta_region* region;
+    spa_meta_for_each(region, meta) {
+        if (!spa_meta_region_is_valid(region)) break;
+        damage.emplace_back(region->region.position.x, region->region.position.y,
+                            int(region->region.size.width), int(region->region.size.height));
+    }
+    // A picture said to change nowhere is not believed.
+    if (damage.empty()) return std::nullopt;
+    return damage;
+}
+
+} // namespace
 
 void PipeWireCaptureStream::onProcess(void* data) {
     static_cast<PipeWireCaptureStream*>(data)->process();
@@ -292,6 +325,10 @@ void PipeWireCaptureStream::process() {
     while (pw_buffer* next = pw_stream_dequeue_buffer(m_stream)) {
         if (newest) pw_stream_queue_buffer(m_stream, newest);
         newest = next;
+        const std::optional<std::vector<QRect>> damage = damageOf(next->buffer);
+        if (damage && !damage->empty() && !std::exchange(m_damageSeen, true))
+            qCDebug(lcCapture) << "the compositor says where pictures change";
+        m_changes.addBuffer(damage);
     }
     if (!newest || m_ended) {
         if (newest) pw_stream_queue_buffer(m_stream, newest);
@@ -315,10 +352,12 @@ void PipeWireCaptureStream::process() {
         // Only the pointer moved (some compositors flag such buffers corrupted): the last picture again,
         // with the pointer in its new place.
         lease = m_pool->acquire();
-        if (lease)
+        if (lease) {
             std::memcpy(lease->pixels, m_clean.data(), m_clean.size());
-        else
+            m_changes.describeRedraw(*lease->description, m_size, cursorArea());
+        } else {
             ++m_dropped;
+        }
     } else if (kind == PipeWireFrames::Kind::Complete && m_pool) {
         const int stride = plane.chunk->stride > 0 ? plane.chunk->stride : m_size.width() * 4;
         const uint32_t offset = plane.chunk->offset % std::max<uint32_t>(plane.maxsize, 1);
@@ -332,6 +371,7 @@ void PipeWireCaptureStream::process() {
                                 source + size_t(row) * size_t(stride), size_t(rowBytes));
                 if (m_session->cursorAsMetadata())
                     m_clean.assign(lease->pixels, lease->pixels + m_pool->bytesPerBuffer());
+                m_changes.describeCopy(*lease->description, m_size, cursorArea());
             }
         }
         if (!lease) ++m_dropped;
@@ -344,6 +384,8 @@ void PipeWireCaptureStream::process() {
         PipeWireFrames::drawCursor(lease->pixels, m_size, m_pool->bytesPerRow(), m_order, m_cursor,
                                    m_cursorTopLeft);
 
+    // A held picture this one replaces is never handed on.
+    if (m_held) PipeWireFrames::absorb(*lease->description, *m_held->description);
     if (m_gate.admit(now)) {
         m_held.reset();
         deliver(std::move(*lease), now);
@@ -353,6 +395,11 @@ void PipeWireCaptureStream::process() {
     const nanoseconds due = m_gate.next();
     timespec at{time_t(due.count() / 1'000'000'000), long(due.count() % 1'000'000'000)};
     pw_loop_update_timer(pw_thread_loop_get_loop(m_loop), m_heldTimer, &at, nullptr, true);
+}
+
+// Where the pointer is drawn over the picture; empty when it is not.
+QRect PipeWireCaptureStream::cursorArea() const {
+    return m_cursor.pixels ? QRect(m_cursorTopLeft, m_cursor.size) : QRect();
 }
 
 // Reads the pointer sent beside the picture; true when it moved or changed.

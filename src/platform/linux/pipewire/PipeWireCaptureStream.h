@@ -72,11 +72,14 @@ private:
     std::shared_ptr<FramePool> m_pool;
     PipeWireFrames::Gate m_gate;
     std::optional<FramePool::Lease> m_held;
+    PipeWireFrames::Changes m_changes;
+    bool m_damageSeen = false;
     // With the pointer sent beside the pictures: the last picture without it, and the pointer itself.
     std::vector<uint8_t> m_clean;
     std::vector<uint8_t> m_cursorPixels;
     PipeWireFrames::CursorImage m_cursor;
     QPoint m_cursorTopLeft;
+    QRect cursorArea() const;
     bool readCursor(spa_buffer* buffer);
     bool m_ended = false;
     bool m_connected = false; // guarded by the loop's lock

@@ -3,6 +3,7 @@
 #include <spa/param/video/raw.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace PipeWireFrames {
 
@@ -51,6 +52,67 @@ void drawCursor(uint8_t* picture, QSize size, int bytesPerRow, PixelOrder order,
                 t[channel] =
                     uint8_t(std::min(255, colour[channel] + (t[channel] * (255 - alpha) + 127) / 255));
         }
+    }
+}
+
+void Changes::addBuffer(const std::optional<std::vector<QRect>>& damage) {
+    if (!damage) {
+        m_sinceCopyKnown = false;
+        m_sinceCopy.clear();
+        return;
+    }
+    if (m_sinceCopyKnown) m_sinceCopy.insert(m_sinceCopy.end(), damage->begin(), damage->end());
+}
+
+void Changes::describeCopy(PixelBuffer& picture, QSize size, QRect pointer) {
+    describe(picture, size, std::exchange(m_sinceCopy, {}), std::exchange(m_sinceCopyKnown, true), pointer);
+}
+
+void Changes::describeRedraw(PixelBuffer& picture, QSize size, QRect pointer) {
+    // The pixels are those of the last copy: only the pointer moved over them.
+    describe(picture, size, {}, true, pointer);
+}
+
+void Changes::reset() {
+    m_sinceCopy.clear();
+    m_sinceCopyKnown = false;
+    m_last = 0;
+    m_lastPointer = QRect();
+}
+
+void Changes::describe(PixelBuffer& picture, QSize size, std::vector<QRect> changed, bool known,
+                       QRect pointer) {
+    const uint64_t previous = std::exchange(m_last, picture.sequence);
+    if (!m_lastPointer.isEmpty()) changed.push_back(m_lastPointer);
+    if (!pointer.isEmpty()) changed.push_back(pointer);
+    m_lastPointer = pointer;
+    if (!known || previous == 0) return;
+    const QRect screen(QPoint(0, 0), size);
+    QRect bounds;
+    picture.changed.clear();
+    for (const QRect& area : changed) {
+        const QRect inside = area & screen;
+        if (inside.isEmpty()) continue;
+        picture.changed.push_back(inside);
+        bounds |= inside;
+    }
+    if (picture.changed.size() > maxAreas) picture.changed.assign(1, bounds);
+    picture.previous = previous;
+}
+
+void absorb(PixelBuffer& newer, const PixelBuffer& older) {
+    if (newer.previous != older.sequence || older.previous == 0) {
+        newer.previous = 0;
+        newer.changed.clear();
+        return;
+    }
+    newer.previous = older.previous;
+    newer.changed.insert(newer.changed.end(), older.changed.begin(), older.changed.end());
+    if (newer.changed.size() > Changes::maxAreas) {
+        QRect bounds;
+        for (const QRect& area : newer.changed)
+            bounds |= area;
+        newer.changed.assign(1, bounds);
     }
 }
 

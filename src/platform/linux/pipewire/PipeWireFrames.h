@@ -3,11 +3,13 @@
 #include "platform/PixelBuffer.h"
 
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // The decisions the PipeWire capture stream makes about each buffer, apart from PipeWire itself.
 namespace PipeWireFrames {
@@ -43,6 +45,37 @@ struct CursorImage {
 // picture is left out.
 void drawCursor(uint8_t* picture, QSize size, int bytesPerRow, PixelOrder order, const CursorImage& cursor,
                 QPoint topLeft);
+
+// Says where each picture may differ from the one made before it, from the damage the compositor sends
+// with every buffer, relative to the buffer it sent before. So the damage of every buffer counts, also of
+// those skipped, unreadable or without pixels, until a picture is copied from a newer one. A buffer
+// without damage leaves the next picture wholly new.
+class Changes {
+public:
+    // A buffer taken off the stream: its damage in picture coordinates, or none when it gives none.
+    void addBuffer(const std::optional<std::vector<QRect>>& damage);
+    // A picture copied from the newest buffer, with the pointer drawn over `pointer` (empty: none).
+    void describeCopy(PixelBuffer& picture, QSize size, QRect pointer);
+    // A picture made of the last copied one again, with the pointer drawn over `pointer`.
+    void describeRedraw(PixelBuffer& picture, QSize size, QRect pointer);
+    // The stream starts over (a new format): the next picture is wholly new.
+    void reset();
+
+    // More areas than this are replaced by their bounds: walking many small ones costs more.
+    static constexpr size_t maxAreas = 64;
+
+private:
+    void describe(PixelBuffer& picture, QSize size, std::vector<QRect> changed, bool known, QRect pointer);
+
+    std::vector<QRect> m_sinceCopy;
+    bool m_sinceCopyKnown = false;
+    uint64_t m_last = 0;
+    QRect m_lastPointer;
+};
+
+// A picture that takes the place of `older`, never handed on: it then differs from the picture before
+// `older` wherever either did.
+void absorb(PixelBuffer& newer, const PixelBuffer& older);
 
 // Passes at most one frame per interval. A frame that comes early is held back, not lost: the
 // compositor sends nothing more while the screen stays still, so the last picture must still be
