@@ -179,6 +179,7 @@ void PipeWireCaptureStream::stopCapture() {
         m_loop = nullptr;
     }
     m_held.reset();
+    m_last.reset();
     m_delivery.close();
     m_session.reset();
 }
@@ -266,13 +267,17 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
     constexpr int damageAreas = 32;
+    constexpr int streamBuffers = 4;
     // Room for a pointer image up to 256 pixels square beside each picture.
     const auto cursorBytes = [](int side) {
         return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
     };
     const spa_pod* params[] = {
+        // Each buffer is a whole screen, resident here once read (mutter offers sixteen: 140 MB at
+        // 1920x1200). One is held only while it is copied, so four leave the compositor room to draw.
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+            SPA_POD_CHOICE_RANGE_Int(streamBuffers, 2, streamBuffers), SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd)))),
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
@@ -293,6 +298,14 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
 }
 
 namespace {
+
+// Copies `area`'s rows of 32-bit pixels from one layout to another.
+void copyRows(uint8_t* to, int toStride, const uint8_t* from, int fromStride, QRect area) {
+    if (area.isEmpty()) return;
+    for (int row = 0; row < area.height(); ++row)
+        std::memcpy(to + size_t(row) * size_t(toStride), from + size_t(row) * size_t(fromStride),
+                    size_t(area.width()) * 4);
+}
 
 // The damage a buffer carries: none when it says nothing, and nothing new for a buffer without pixels
 // (the compositor keeps what changed for the next picture it sends).
@@ -348,12 +361,14 @@ void PipeWireCaptureStream::process() {
     const PipeWireFrames::Kind kind = PipeWireFrames::classify(facts);
     const bool cursorMoved = m_session->cursorAsMetadata() && readCursor(buffer);
     std::optional<FramePool::Lease> lease;
-    if (kind != PipeWireFrames::Kind::Complete && cursorMoved && !m_clean.empty() && m_pool) {
+    if (kind != PipeWireFrames::Kind::Complete && cursorMoved && m_last && m_pool) {
         // Only the pointer moved (some compositors flag such buffers corrupted): the last picture again,
-        // with the pointer in its new place.
+        // without the pointer where it was and with it in its new place.
         lease = m_pool->acquire();
         if (lease) {
-            std::memcpy(lease->pixels, m_clean.data(), m_clean.size());
+            std::memcpy(lease->pixels, m_last->data, m_pool->bytesPerBuffer());
+            copyRows(lease->pixels + offsetOf(m_lastCursorArea), m_pool->bytesPerRow(), m_underCursor.data(),
+                     m_lastCursorArea.width() * 4, m_lastCursorArea);
             m_changes.describeRedraw(*lease->description, m_size, cursorArea());
         } else {
             ++m_dropped;
@@ -369,8 +384,6 @@ void PipeWireCaptureStream::process() {
                 for (int row = 0; row < m_size.height(); ++row)
                     std::memcpy(lease->pixels + size_t(row) * size_t(m_pool->bytesPerRow()),
                                 source + size_t(row) * size_t(stride), size_t(rowBytes));
-                if (m_session->cursorAsMetadata())
-                    m_clean.assign(lease->pixels, lease->pixels + m_pool->bytesPerBuffer());
                 m_changes.describeCopy(*lease->description, m_size, cursorArea());
             }
         }
@@ -380,9 +393,18 @@ void PipeWireCaptureStream::process() {
     }
     pw_stream_queue_buffer(m_stream, newest);
     if (!lease) return;
-    if (m_cursor.pixels)
-        PipeWireFrames::drawCursor(lease->pixels, m_size, m_pool->bytesPerRow(), m_order, m_cursor,
-                                   m_cursorTopLeft);
+    if (m_session->cursorAsMetadata()) {
+        // What the pointer covers is kept, so that a picture where only the pointer moved can be made
+        // from this one.
+        m_lastCursorArea = cursorArea() & QRect(QPoint(0, 0), m_size);
+        m_underCursor.resize(size_t(m_lastCursorArea.width()) * size_t(m_lastCursorArea.height()) * 4);
+        copyRows(m_underCursor.data(), m_lastCursorArea.width() * 4,
+                 lease->pixels + offsetOf(m_lastCursorArea), m_pool->bytesPerRow(), m_lastCursorArea);
+        if (m_cursor.pixels)
+            PipeWireFrames::drawCursor(lease->pixels, m_size, m_pool->bytesPerRow(), m_order, m_cursor,
+                                       m_cursorTopLeft);
+        m_last = lease->picture;
+    }
 
     // A held picture this one replaces is never handed on.
     if (m_held) PipeWireFrames::absorb(*lease->description, *m_held->description);
@@ -395,6 +417,11 @@ void PipeWireCaptureStream::process() {
     const nanoseconds due = m_gate.next();
     timespec at{time_t(due.count() / 1'000'000'000), long(due.count() % 1'000'000'000)};
     pw_loop_update_timer(pw_thread_loop_get_loop(m_loop), m_heldTimer, &at, nullptr, true);
+}
+
+// Where `area`'s top left pixel lies in a picture of the pool.
+size_t PipeWireCaptureStream::offsetOf(QRect area) const {
+    return size_t(area.y()) * size_t(m_pool->bytesPerRow()) + size_t(area.x()) * 4;
 }
 
 // Where the pointer is drawn over the picture; empty when it is not.

@@ -74,12 +74,16 @@ private:
     std::optional<FramePool::Lease> m_held;
     PipeWireFrames::Changes m_changes;
     bool m_damageSeen = false;
-    // With the pointer sent beside the pictures: the last picture without it, and the pointer itself.
-    std::vector<uint8_t> m_clean;
+    // With the pointer sent beside the pictures: the last picture, what its pointer covers, and the
+    // pointer itself.
+    PixelBufferRef m_last;
+    QRect m_lastCursorArea;
+    std::vector<uint8_t> m_underCursor;
     std::vector<uint8_t> m_cursorPixels;
     PipeWireFrames::CursorImage m_cursor;
     QPoint m_cursorTopLeft;
     QRect cursorArea() const;
+    size_t offsetOf(QRect area) const;
     bool readCursor(spa_buffer* buffer);
     bool m_ended = false;
     bool m_connected = false; // guarded by the loop's lock
