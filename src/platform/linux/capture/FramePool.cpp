@@ -1,6 +1,7 @@
 #include "platform/linux/capture/FramePool.h"
 
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 
 #include <cstdlib>
@@ -67,6 +68,21 @@ void FramePool::prefault(size_t index) {
         (void)memory[offset];
 }
 
+void FramePool::returnPages(size_t index) {
+    Buffer& buffer = m_buffers[index];
+    const long pageBytes = sysconf(_SC_PAGESIZE);
+    const uintptr_t page = pageBytes > 0 ? uintptr_t(pageBytes) : 4096;
+    const auto address = reinterpret_cast<uintptr_t>(buffer.memory.get());
+    const uintptr_t first = (address + page - 1) / page * page;
+    const uintptr_t end = (address + bytesPerBuffer()) / page * page;
+    // Shared memory keeps its pages until they are removed; private ones are simply dropped. Either way
+    // they read as zeros afterwards, and every use writes the whole picture.
+    if (end > first)
+        madvise(reinterpret_cast<void*>(first), end - first,
+                buffer.memory.get_deleter().shared ? MADV_REMOVE : MADV_DONTNEED);
+    buffer.used = false;
+}
+
 void FramePool::adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, uint32_t segment) {
     Buffer& buffer = m_buffers[index];
     buffer.picture = PixelBuffer{};
@@ -87,15 +103,24 @@ void FramePool::detach(const Detach& detach) {
 }
 
 std::optional<FramePool::Lease> FramePool::acquire() {
+    const auto now = std::chrono::steady_clock::now();
     size_t index = 0;
+    std::vector<size_t> spare;
     {
         std::lock_guard lock(m_mutex);
         while (index < m_free.size() && !m_free[index])
             ++index;
         if (index == m_free.size()) return std::nullopt;
         m_free[index] = false;
+        // Only this thread takes buffers, so a free one stays free while its pages go.
+        for (size_t above = index + 1; above < m_free.size(); ++above)
+            if (m_free[above] && m_buffers[above].used && now - m_buffers[above].lastUsed > m_spareAfter)
+                spare.push_back(above);
     }
+    for (const size_t above : spare)
+        returnPages(above);
     Buffer& buffer = m_buffers[index];
+    buffer.lastUsed = now;
     // A shared buffer's first use maps in its pages (2,250 at 1920x1200). Done here, once per buffer on the
     // capture thread, it stays out of the encoder's first read: slowed by it, the first frames of a
     // full-motion recording queued up and kept a third 9 MB buffer resident for good. (Private buffers are

@@ -4,6 +4,7 @@
 
 #include <QSize>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,8 +41,11 @@ public:
     int bytesPerRow() const { return m_size.width() * 4; }
     size_t bytesPerBuffer() const { return size_t(bytesPerRow()) * size_t(m_size.height()); }
 
-    // A free buffer, or none while every buffer is still held downstream. Capture thread.
+    // A free buffer, or none while every buffer is still held downstream. Capture thread. Buffers are
+    // taken lowest first, so those above are needed only when the pipeline backs up; one left unused for
+    // `spareAfter` gives its pages back, and is mapped in again when next needed.
     std::optional<Lease> acquire();
+    void setSpareAfter(std::chrono::milliseconds spareAfter) { m_spareAfter = spareAfter; }
     // Lets the producer drop its mappings of the segments; for a pool replaced while the producer lives on.
     void detach(const Detach& detach);
 
@@ -54,13 +58,16 @@ private:
         std::unique_ptr<uint8_t, ReleaseMemory> memory;
         uint32_t segment = 0;
         PixelBuffer picture;
-        bool used = false; // capture thread only
+        bool used = false; // capture thread only, as is the next
+        std::chrono::steady_clock::time_point lastUsed;
     };
 
     FramePool(int count, QSize size, PixelOrder order = PixelOrder::BGRA);
     void adopt(size_t index, std::unique_ptr<uint8_t, ReleaseMemory> memory, uint32_t segment);
     // Maps in every page of a shared buffer.
     void prefault(size_t index);
+    // Hands a free buffer's pages back to the system.
+    void returnPages(size_t index);
     void release(size_t index);
 
     const QSize m_size;
@@ -68,4 +75,5 @@ private:
     std::vector<Buffer> m_buffers; // fixed after creation
     std::mutex m_mutex;
     std::vector<bool> m_free; // guarded by m_mutex
+    std::chrono::milliseconds m_spareAfter{10000};
 };
