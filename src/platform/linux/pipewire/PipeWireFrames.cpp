@@ -55,13 +55,28 @@ void drawCursor(uint8_t* picture, QSize size, int bytesPerRow, PixelOrder order,
     }
 }
 
+namespace {
+
+// Past `Changes::maxAreas`, only the bounds of the areas count.
+void boundIfMany(std::vector<QRect>& areas) {
+    if (areas.size() <= Changes::maxAreas) return;
+    QRect bounds;
+    for (const QRect& area : areas)
+        bounds |= area;
+    areas.assign(1, bounds);
+}
+
+} // namespace
+
 void Changes::addBuffer(const std::optional<std::vector<QRect>>& damage) {
     if (!damage) {
         m_sinceCopyKnown = false;
         m_sinceCopy.clear();
         return;
     }
-    if (m_sinceCopyKnown) m_sinceCopy.insert(m_sinceCopy.end(), damage->begin(), damage->end());
+    if (!m_sinceCopyKnown) return;
+    m_sinceCopy.insert(m_sinceCopy.end(), damage->begin(), damage->end());
+    boundIfMany(m_sinceCopy); // while no picture is copied for long (the encoder stalled, say)
 }
 
 void Changes::describeCopy(PixelBuffer& picture, QSize size, QRect pointer) {
@@ -88,15 +103,10 @@ void Changes::describe(PixelBuffer& picture, QSize size, std::vector<QRect> chan
     m_lastPointer = pointer;
     if (!known || previous == 0) return;
     const QRect screen(QPoint(0, 0), size);
-    QRect bounds;
     picture.changed.clear();
-    for (const QRect& area : changed) {
-        const QRect inside = area & screen;
-        if (inside.isEmpty()) continue;
-        picture.changed.push_back(inside);
-        bounds |= inside;
-    }
-    if (picture.changed.size() > maxAreas) picture.changed.assign(1, bounds);
+    for (const QRect& area : changed)
+        if (const QRect inside = area & screen; !inside.isEmpty()) picture.changed.push_back(inside);
+    boundIfMany(picture.changed);
     picture.previous = previous;
 }
 
@@ -108,12 +118,7 @@ void absorb(PixelBuffer& newer, const PixelBuffer& older) {
     }
     newer.previous = older.previous;
     newer.changed.insert(newer.changed.end(), older.changed.begin(), older.changed.end());
-    if (newer.changed.size() > Changes::maxAreas) {
-        QRect bounds;
-        for (const QRect& area : newer.changed)
-            bounds |= area;
-        newer.changed.assign(1, bounds);
-    }
+    boundIfMany(newer.changed);
 }
 
 bool Gate::admit(Nanoseconds now) {
