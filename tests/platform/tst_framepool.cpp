@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <cstring>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
