@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
 
 #include <atomic>
 #include <cstdint>
@@ -36,3 +37,26 @@ inline uint64_t nextPictureSequence() {
 }
 
 using PixelBufferRef = std::shared_ptr<const PixelBuffer>;
+
+// More changed areas than this are replaced by their bounds: many small ones (a page of text redrawn)
+// cost more to walk than their bounds to convert.
+inline constexpr size_t maxChangedAreas = 64;
+
+inline void boundIfMany(std::vector<QRect>& areas) {
+    if (areas.size() <= maxChangedAreas) return;
+    QRect bounds;
+    for (const QRect& area : areas)
+        bounds |= area;
+    areas.assign(1, bounds);
+}
+
+// Sets `picture.changed` to `areas`, moved by `offset` into picture coordinates and clipped to `size`.
+inline void setChanged(PixelBuffer& picture, const std::vector<QRect>& areas, QSize size,
+                       QPoint offset = QPoint()) {
+    const QRect inside(QPoint(0, 0), size);
+    picture.changed.clear();
+    for (const QRect& area : areas)
+        if (const QRect clipped = area.translated(offset) & inside; !clipped.isEmpty())
+            picture.changed.push_back(clipped);
+    boundIfMany(picture.changed);
+}

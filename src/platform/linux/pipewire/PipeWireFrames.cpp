@@ -55,19 +55,6 @@ void drawCursor(uint8_t* picture, QSize size, int bytesPerRow, PixelOrder order,
     }
 }
 
-namespace {
-
-// Past `Changes::maxAreas`, only the bounds of the areas count.
-void boundIfMany(std::vector<QRect>& areas) {
-    if (areas.size() <= Changes::maxAreas) return;
-    QRect bounds;
-    for (const QRect& area : areas)
-        bounds |= area;
-    areas.assign(1, bounds);
-}
-
-} // namespace
-
 void Changes::addBuffer(const std::optional<std::vector<QRect>>& damage) {
     if (!damage) {
         m_sinceCopyKnown = false;
@@ -102,11 +89,7 @@ void Changes::describe(PixelBuffer& picture, QSize size, std::vector<QRect> chan
     if (!pointer.isEmpty()) changed.push_back(pointer);
     m_lastPointer = pointer;
     if (!known || previous == 0) return;
-    const QRect screen(QPoint(0, 0), size);
-    picture.changed.clear();
-    for (const QRect& area : changed)
-        if (const QRect inside = area & screen; !inside.isEmpty()) picture.changed.push_back(inside);
-    boundIfMany(picture.changed);
+    setChanged(picture, changed, size);
     picture.previous = previous;
 }
 

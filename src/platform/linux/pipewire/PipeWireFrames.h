@@ -61,9 +61,6 @@ public:
     // The stream starts over (a new format): the next picture is wholly new.
     void reset();
 
-    // More areas than this are replaced by their bounds: walking many small ones costs more.
-    static constexpr size_t maxAreas = 64;
-
 private:
     void describe(PixelBuffer& picture, QSize size, std::vector<QRect> changed, bool known, QRect pointer);
 

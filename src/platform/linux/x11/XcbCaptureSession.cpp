@@ -245,16 +245,7 @@ void XcbCaptureSession::describeChanges(PixelBuffer& picture, const std::optiona
     m_lastCursor = cursor;
     if (!known) return;
 
-    const QRect screen(QPoint(0, 0), m_rect.size());
-    QRect bounds;
-    for (const QRect& root : changed) {
-        const QRect area = root.translated(-m_rect.topLeft()) & screen;
-        if (area.isEmpty()) continue;
-        picture.changed.push_back(area);
-        bounds |= area;
-    }
-    // Many small rectangles (a page of text redrawn) cost more to walk than their bounds to convert.
-    if (picture.changed.size() > maxChangedAreas) picture.changed.assign(1, bounds);
+    setChanged(picture, changed, m_rect.size(), -m_rect.topLeft());
     picture.previous = previous;
 }
 

@@ -79,7 +79,6 @@ private:
     bool m_frameDue = false; // damage outside our windows was taken and is in no picture yet
 
     // What changed since the last picture, in root coordinates (see describeChanges()).
-    static constexpr size_t maxChangedAreas = 64;
     uint64_t m_lastSequence = 0;  // the last picture handed on
     std::vector<QRect> m_carried; // changes taken after the last picture's grab (or a failed one since)
     bool m_carriedKnown = true;   // every change since then was read
