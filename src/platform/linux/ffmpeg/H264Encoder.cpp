@@ -63,8 +63,15 @@ Status H264Encoder::start() {
 
     const char* profile = m_settings.highProfile ? "high" : "main";
     // forced-idr: a picture sent as I starts a closed GOP, which a new file needs.
-    const std::pair<const char*, const char*> options[] = {
-        {"preset", encoderPreset}, {"tune", tune}, {"profile", profile}, {"forced-idr", "1"}};
+    // subme=1: the cheapest quarter-pixel refinement instead of the preset's two SATD rounds. At
+    // 1920x1200 it cut the recorder's CPU time per frame of full-screen motion by about a quarter (26.7
+    // to 18-21 ms) and for a terminal adding lines by a sixth, for 0.1-0.5 dB of PSNR on the quality
+    // benchmark's contents.
+    const std::pair<const char*, const char*> options[] = {{"preset", encoderPreset},
+                                                           {"tune", tune},
+                                                           {"profile", profile},
+                                                           {"forced-idr", "1"},
+                                                           {"x264-params", "subme=1"}};
     for (const auto& [key, value] : options) {
         if (const int ret = av_opt_set(c->priv_data, key, value, 0); ret < 0)
             return platformError(
