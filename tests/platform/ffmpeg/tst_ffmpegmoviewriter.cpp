@@ -1,4 +1,5 @@
 #include "platform/linux/ffmpeg/FfmpegMovieWriter.h"
+#include "platform/linux/ffmpeg/H264Encoder.h"
 #include "support/CodedFrames.h"
 #include "support/Probe.h"
 #include "support/TestEnvironment.h"
@@ -140,6 +141,75 @@ private slots:
                      qPrintable(QString::number(i)));
             sinceKeyFrame = frame["key_frame"].toInt() ? 0 : sinceKeyFrame + 1;
             QVERIFY2(sinceKeyFrame < fps && (i > 0 || sinceKeyFrame == 0), qPrintable(QString::number(i)));
+        }
+    }
+
+    // The blocks x264 may skip unseen: any block an area touches, even by one pixel, is not one of them.
+    void flagsUntouchedMacroblocks_data() {
+        QTest::addColumn<QList<QRect>>("changed");
+        QTest::addColumn<QString>("constant"); // 40x40: three rows of three blocks, the last ones partial
+        QTest::newRow("nothing") << QList<QRect>{} << "111 111 111";
+        QTest::newRow("a block's last column") << QList<QRect>{{15, 0, 1, 1}} << "011 111 111";
+        QTest::newRow("the next block's first") << QList<QRect>{{16, 0, 1, 1}} << "101 111 111";
+        QTest::newRow("odd, across four") << QList<QRect>{{15, 15, 2, 2}} << "001 001 111";
+        QTest::newRow("the partial corner") << QList<QRect>{{33, 33, 7, 7}} << "111 111 110";
+        QTest::newRow("clipped to the picture") << QList<QRect>{{30, -5, 50, 10}} << "100 111 111";
+        QTest::newRow("two areas") << QList<QRect>{{0, 0, 1, 1}, {39, 39, 1, 1}} << "011 111 110";
+    }
+    void flagsUntouchedMacroblocks() {
+        QFETCH(QList<QRect>, changed);
+        QFETCH(QString, constant);
+        const std::vector<uint8_t> flags =
+            ffmpeg::H264Encoder::constantMacroblocks({changed.begin(), changed.end()}, QSize(40, 40));
+        QString shown;
+        for (size_t i = 0; i < flags.size(); ++i)
+            shown += QString(i && i % 3 == 0 ? " " : "") + (flags[i] ? '1' : '0');
+        QCOMPARE(shown, constant);
+    }
+
+    // Pictures say where they changed; only that is converted, and x264 is told the rest of the picture
+    // stayed as it was. A change must still reach the file wherever it falls on the 16-pixel macroblock
+    // grid, and nothing else may move.
+    void encodesEveryChangedArea_data() {
+        QTest::addColumn<QRect>("area");
+        QTest::newRow("one whole macroblock") << QRect(32, 32, 16, 16);
+        QTest::newRow("odd, across four macroblocks") << QRect(37, 21, 19, 13);
+        QTest::newRow("small, odd") << QRect(161, 99, 4, 3);
+        QTest::newRow("in the partial bottom row, at the right edge") << QRect(300, 193, 20, 7);
+    }
+    void encodesEveryChangedArea() {
+        QFETCH(QRect, area);
+        const QSize size(320, 200);
+        const int fps = 10, frames = 20;
+        const QRgb background = qRgb(128, 128, 128);
+        auto writer = open("seg.mp4", settingsFor(size, fps), sessionStart);
+        QVERIFY(writer);
+        uint64_t previous = 0;
+        for (int i = 0; i < frames; ++i) {
+            const QRgb colour = i % 2 ? qRgb(16, 16, 16) : qRgb(240, 240, 240);
+            PixelBufferRef picture = CodedFrames::paint(
+                size, 0, [&](int x, int y) { return area.contains(x, y) ? colour : background; });
+            auto* described = const_cast<PixelBuffer*>(picture.get()); // fresh, not shared yet
+            described->sequence = nextPictureSequence();
+            described->previous = previous;
+            described->changed = {area};
+            previous = described->sequence;
+            QVERIFY(appendWhenReady(*writer, picture, at(double(i) / fps)));
+        }
+        QVERIFY(finish(std::move(writer), at(double(frames) / fps))().completed());
+
+        for (int i = 0; i < frames; ++i) {
+            const QImage shown = CodedFrames::frameAt(m_dir->filePath("seg.mp4"), double(i) / fps);
+            QCOMPARE(shown.size(), size);
+            long sum = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    sum += qGray(shown.pixel(x, y));
+            const long mean = sum / (area.width() * area.height());
+            QVERIFY2(i % 2 ? mean < 60 : mean > 200,
+                     qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(mean)));
+            QVERIFY2(std::abs(qGray(shown.pixel(area.left() > 40 ? 8 : 300, 8)) - 128) < 8,
+                     qPrintable(QString::number(i)));
         }
     }
 

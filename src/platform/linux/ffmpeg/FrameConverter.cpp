@@ -46,11 +46,13 @@ Status FrameConverter::prepare(int sourceWidth, int sourceHeight, PixelOrder ord
 
 Status FrameConverter::convert(const PixelBuffer& source, AVFrame& frame) {
     const uint64_t previous = std::exchange(m_lastSequence, source.sequence);
+    m_changesOnly = false;
     if (source.width == m_width && source.height == m_height) {
         const Yuv420Planes planes{frame.data[0],     frame.data[1],     frame.data[2],
                                   frame.linesize[0], frame.linesize[1], frame.linesize[2]};
         // The frame holds the picture before this one only when it was the last one converted here.
         if (source.previous != 0 && source.previous == previous) {
+            m_changesOnly = true;
             for (const QRect& area : source.changed)
                 convertToYuv420(source, planes, area);
         } else {

@@ -19,6 +19,9 @@ public:
 
     // `frame` must be a writable YUV420P frame of the encoder's size, holding what the last call wrote.
     Status convert(const PixelBuffer& source, AVFrame& frame);
+    // Whether the last convert() rewrote only the picture's changed areas, so that everything outside
+    // them is exactly what the frame held before.
+    bool convertedChangesOnly() const { return m_changesOnly; }
 
 private:
     Status prepare(int sourceWidth, int sourceHeight, PixelOrder order);
@@ -30,6 +33,7 @@ private:
     int m_sourceHeight = 0;
     PixelOrder m_sourceOrder = PixelOrder::BGRA;
     uint64_t m_lastSequence = 0; // of the picture the frame holds; 0 when unknown
+    bool m_changesOnly = false;
 };
 
 } // namespace ffmpeg
