@@ -150,15 +150,15 @@ Status XcbCaptureSession::makePool(QSize size) {
 Result<std::optional<CapturedFrame>> XcbCaptureSession::capture(MediaTime now) {
     if (m_captureThread == std::thread::id()) m_captureThread = std::this_thread::get_id();
     Q_ASSERT(m_captureThread == std::this_thread::get_id());
+    // The pointer's query is a round trip, so the events read after it include the damage of everything
+    // the server drew before this tick. Read before it, a picture drawn just then waited for the next
+    // tick, where a newer one could have replaced it (a player's frame lost).
+    std::optional<QPoint> pointer;
+    if (m_xfixesEvent) pointer = queryPointer();
     readEvents();
     if (Status display = followDisplay(now); !display) return display.error();
-
-    std::optional<QPoint> pointer;
-    if (m_xfixesEvent) {
-        pointer = queryPointer();
-        // Only a cursor over the display is drawn, so moves elsewhere leave the frame idle.
-        if (pointer && !m_cursor.bounds(*pointer).intersects(m_rect)) pointer.reset();
-    }
+    // Only a cursor over the display is drawn, so moves elsewhere leave the frame idle.
+    if (pointer && !m_cursor.bounds(*pointer).intersects(m_rect)) pointer.reset();
     if (m_connection.hasError()) return lost();
     const bool cursorChanged = pointer != m_lastPointer || (pointer && m_cursor.isStale());
     if (m_damaged && !m_needsComplete && !cursorChanged && !m_excludedRects.empty()) {
