@@ -213,41 +213,6 @@ private slots:
         }
     }
 
-    // A pause before a large change is encoded as time (the still picture again); the file must still
-    // show each picture exactly from its own time until the next one's.
-    void keepsPicturesAcrossPauses_data() {
-        QTest::addColumn<double>("pause");
-        QTest::newRow("shorter than half a second") << 0.4;
-        QTest::newRow("a second and a half") << 1.5;
-        QTest::newRow("ten seconds") << 10.0;
-    }
-    void keepsPicturesAcrossPauses() {
-        QFETCH(double, pause);
-        const QSize size(320, 192);
-        auto writer = open("seg.mp4", settingsFor(size, 30), sessionStart);
-        QVERIFY(writer);
-        const QList<double> times{0.0, 1.0 / 30, 1.0 / 30 + pause, 2.0 / 30 + pause};
-        for (int i = 0; i < times.size(); ++i)
-            QVERIFY(
-                appendWhenReady(*writer, CodedFrames::make(i, size.width(), size.height()), at(times[i])));
-        const double end = times.last() + 0.5;
-        QVERIFY(finish(std::move(writer), at(end))().completed());
-
-        // Every frame in the file, the pause's included, shows the last picture appended by its time.
-        const QString path = m_dir->filePath("seg.mp4");
-        const QJsonObject info = Probe::run(path, {"-show_frames"});
-        QVERIFY2(std::abs(number(info["format"]["duration"]) - end) < 1.0 / 30,
-                 qPrintable(info["format"]["duration"].toString()));
-        const QJsonArray frames = info["frames"].toArray();
-        QVERIFY(frames.size() >= times.size());
-        for (const QJsonValue& frame : frames) {
-            const double time = number(frame["pts_time"]);
-            const int expected =
-                int(std::upper_bound(times.begin(), times.end(), time + 1e-4) - times.begin()) - 1;
-            QCOMPARE(CodedFrames::read(CodedFrames::frameAt(path, time)), std::optional<int>(expected));
-        }
-    }
-
     // Consecutive writers share an encoder; every file must still stand alone: a key frame first, its
     // own timeline from 0, and nothing of its neighbours. The next writer opens while the previous file
     // still finishes, as at a roll, and must take its first picture at once.

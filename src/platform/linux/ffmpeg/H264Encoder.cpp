@@ -47,7 +47,7 @@ void logX264(void* lastError, int level, const char* format, va_list args) {
 // up to three.
 int pictureStructureFor(int64_t gapTicks, int64_t nominalTicks) {
     const int64_t frames = (gapTicks + nominalTicks / 2) / std::max<int64_t>(1, nominalTicks);
-    if (frames >= H264Encoder::maxCreditedFrames) return PIC_STRUCT_TRIPLE;
+    if (frames >= 3) return PIC_STRUCT_TRIPLE;
     if (frames == 2) return PIC_STRUCT_DOUBLE;
     return PIC_STRUCT_PROGRESSIVE;
 }
@@ -77,7 +77,8 @@ Result<std::unique_ptr<H264Encoder>> H264Encoder::open(const VideoSettings& sett
 Status H264Encoder::start() {
     m_parameters.reset(avcodec_parameters_alloc());
     m_frame.reset(av_frame_alloc());
-    if (!m_parameters || !m_frame)
+    m_ready.reset(av_packet_alloc());
+    if (!m_parameters || !m_frame || !m_ready)
         return platformError(QStringLiteral("Out of memory while starting the H.264 encoder."), ENOMEM);
     m_nominalTicks = std::max<int64_t>(1, timeBase.den / std::max(1, m_settings.expectedSourceFrameRate));
 
@@ -187,33 +188,31 @@ Status H264Encoder::encode(x264_picture_t* picture) {
     x264_picture_init(&out);
     const int size = x264_encoder_encode(m_x264.get(), &nals, &count, picture, &out);
     if (size < 0) return failure(QStringLiteral("Encoding a frame failed"));
-    if (picture) ++m_pending;
     if (size == 0 || count == 0) return Ok{};
     // A frame's units lie one after another in x264's buffer.
     const int sei = int(m_firstSei.size());
-    PacketPtr packet(av_packet_alloc());
-    const int ret = packet ? av_new_packet(packet.get(), sei + size) : AVERROR(ENOMEM);
-    if (ret < 0) return failure(QStringLiteral("No memory for an encoded frame: %1").arg(errorText(ret)));
-    std::memcpy(packet->data, m_firstSei.constData(), size_t(sei));
-    std::memcpy(packet->data + sei, nals[0].p_payload, size_t(size));
+    av_packet_unref(m_ready.get());
+    if (const int ret = av_new_packet(m_ready.get(), sei + size); ret < 0)
+        return platformError(QStringLiteral("No memory for an encoded frame: %1").arg(errorText(ret)),
+                             errnoOf(ret));
+    std::memcpy(m_ready->data, m_firstSei.constData(), size_t(sei));
+    std::memcpy(m_ready->data + sei, nals[0].p_payload, size_t(size));
     m_firstSei.clear();
-    packet->pts = out.i_pts;
-    packet->dts = out.i_dts;
-    if (out.b_keyframe) packet->flags |= AV_PKT_FLAG_KEY;
-    m_packets.push_back(std::move(packet));
+    m_ready->pts = out.i_pts;
+    m_ready->dts = out.i_dts;
+    if (out.b_keyframe) m_ready->flags |= AV_PKT_FLAG_KEY;
     return Ok{};
 }
 
-bool H264Encoder::changesMuch(const PixelBuffer& picture) const {
-    if (picture.previous == 0 || picture.width != m_settings.width || picture.height != m_settings.height)
-        return true;
-    int64_t changed = 0;
-    for (const QRect& area : picture.changed)
-        changed += int64_t(area.width()) * area.height();
-    return changed * 4 >= int64_t(picture.width) * picture.height;
-}
+Status H264Encoder::send(PixelBufferRef buffer, int64_t ptsTicks, bool startsFile) {
+    if (m_spent) return platformError(QStringLiteral("The H.264 encoder was already closed."));
+    if (m_ready->size > 0) { // a caller's fault; a fresh encoder starts clean
+        m_spent = true;
+        return platformError(QStringLiteral("The previous encoded frame was not taken."));
+    }
+    Status converted = m_converter.convert(*buffer, *m_frame);
+    if (!converted) return converted;
 
-x264_picture_t H264Encoder::pictureOfFrame(int64_t ptsTicks) const {
     x264_picture_t picture;
     x264_picture_init(&picture);
     picture.img.i_csp = X264_CSP_I420;
@@ -223,53 +222,9 @@ x264_picture_t H264Encoder::pictureOfFrame(int64_t ptsTicks) const {
         picture.img.i_stride[i] = m_frame->linesize[i];
     }
     picture.i_pts = ptsTicks;
+    picture.i_type = startsFile ? X264_TYPE_IDR : X264_TYPE_AUTO;
     picture.i_pic_struct =
         m_sentAny ? pictureStructureFor(ptsTicks - m_lastPts, m_nominalTicks) : PIC_STRUCT_PROGRESSIVE;
-    return picture;
-}
-
-// x264 counts the average bit rate against frame times, at most three per frame, so time in which the
-// screen stood still earned the stream nothing, where a recorder sending every tick banks it. A large
-// change after a pause then had the bits of one frame, and its first pictures came out blurred for most
-// of a second (45-49 dB on the quality benchmark's terminal, 66 dB once settled). Before such a change
-// the still picture is encoded again every three frame times, for up to a second of the pause: with
-// every block marked unchanged each costs x264 a few milliseconds and the file a few bytes, and it shows
-// what the screen showed then.
-Status H264Encoder::creditIdleTime(int64_t ptsTicks) {
-    const int64_t step = maxCreditedFrames * m_nominalTicks;
-    const int64_t gap = ptsTicks - m_lastPts;
-    if (gap < timeBase.den / 2) return Ok{};
-    const int64_t repeats = std::min<int64_t>(
-        std::max(1, m_settings.expectedSourceFrameRate) / maxCreditedFrames, (gap - step) / step);
-    for (int64_t i = 0; i < repeats; ++i) {
-        x264_picture_t picture = pictureOfFrame(m_lastPts + step);
-        picture.i_type = X264_TYPE_P;
-        const int count = macroblocksAcross(m_settings.width) * macroblocksAcross(m_settings.height);
-        if (auto* constant = static_cast<uint8_t*>(std::malloc(size_t(count)))) {
-            std::memset(constant, X264_MBINFO_CONSTANT, size_t(count));
-            picture.prop.mb_info = constant;
-            picture.prop.mb_info_free = &std::free;
-        }
-        if (Status encoded = encode(&picture); !encoded) return encoded;
-        m_lastPts = picture.i_pts;
-    }
-    return Ok{};
-}
-
-Status H264Encoder::send(PixelBufferRef buffer, int64_t ptsTicks, bool startsFile) {
-    if (m_spent) return platformError(QStringLiteral("The H.264 encoder was already closed."));
-    if (!m_packets.empty()) { // a caller's fault; a fresh encoder starts clean
-        m_spent = true;
-        return platformError(QStringLiteral("The previous encoded frame was not taken."));
-    }
-    if (m_sentAny && !startsFile && changesMuch(*buffer)) {
-        if (Status credited = creditIdleTime(ptsTicks); !credited) return credited;
-    }
-    Status converted = m_converter.convert(*buffer, *m_frame);
-    if (!converted) return converted;
-
-    x264_picture_t picture = pictureOfFrame(ptsTicks);
-    picture.i_type = startsFile ? X264_TYPE_IDR : X264_TYPE_AUTO;
     if (m_converter.convertedChangesOnly()) {
         // x264 frees the flags with the frame it encoded. Without them it analyses every block, which is
         // slower, not wrong.
@@ -286,17 +241,17 @@ Status H264Encoder::send(PixelBufferRef buffer, int64_t ptsTicks, bool startsFil
     if (Status encoded = encode(&picture); !encoded) return encoded;
     m_lastPts = ptsTicks;
     m_sentAny = true;
+    ++m_pending;
     return Ok{};
 }
 
 Result<bool> H264Encoder::receive(AVPacket* packet) {
-    if (m_packets.empty() && m_flushing && x264_encoder_delayed_frames(m_x264.get()) > 0) {
+    if (m_ready->size == 0 && m_flushing && x264_encoder_delayed_frames(m_x264.get()) > 0) {
         if (Status encoded = encode(nullptr); !encoded) return encoded.error();
     }
-    if (m_packets.empty()) return false;
+    if (m_ready->size == 0) return false;
     av_packet_unref(packet);
-    av_packet_move_ref(packet, m_packets.front().get());
-    m_packets.pop_front();
+    av_packet_move_ref(packet, m_ready.get());
     --m_pending;
     return true;
 }

@@ -5,7 +5,6 @@
 #include "platform/linux/ffmpeg/FrameConverter.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -36,8 +35,6 @@ public:
     static constexpr AVRational timeBase{1, 90000};
     // A speed/size trade-off of libx264, named so a benchmark can change it in one place.
     static constexpr const char* encoderPreset = "veryfast";
-    // The most frame times one frame can stand for in x264's rate control.
-    static constexpr int maxCreditedFrames = 3;
 
     static Result<std::unique_ptr<H264Encoder>> open(const VideoSettings& settings);
 
@@ -46,12 +43,11 @@ public:
     const AVCodecParameters* parameters() const { return m_parameters.get(); }
 
     // Converts `buffer` (released as soon as it is converted) and encodes it at `ptsTicks`, which must
-    // grow from frame to frame over the encoder's whole life. After a pause the picture before it may
-    // be encoded again first, at times within the pause, so one send can give several packets.
+    // grow from frame to frame over the encoder's whole life.
     Status send(PixelBufferRef buffer, int64_t ptsTicks, bool startsFile);
-    // Takes the next finished packet, in order: false when there is none yet.
+    // Takes the next finished packet: false when there is none yet.
     Result<bool> receive(AVPacket* packet);
-    // Frames given to x264 whose packets have not been received. Without look-ahead (tune zerolatency) x264 returns
+    // Frames sent whose packets have not been received. Without look-ahead (tune zerolatency) x264 returns
     // each frame's packet as soon as it is given the frame, so this is 0 between frames.
     int pending() const { return m_pending; }
     // Flushes what x264 still holds; afterwards the encoder takes no more frames.
@@ -69,12 +65,6 @@ private:
         , m_converter(settings.width, settings.height) {}
     Status start();
     Status encode(x264_picture_t* picture);
-    // The picture m_frame holds, to be encoded at `ptsTicks`.
-    x264_picture_t pictureOfFrame(int64_t ptsTicks) const;
-    // Whether `picture` is new over a quarter of its area or more.
-    bool changesMuch(const PixelBuffer& picture) const;
-    // Encodes the picture before `ptsTicks` again, for the idle time before it (see the .cpp).
-    Status creditIdleTime(int64_t ptsTicks);
     // Ends the encoder for a failure of x264 itself.
     Status failure(const QString& what);
     QString reason() const;
@@ -83,10 +73,10 @@ private:
     std::unique_ptr<x264_t, X264Deleter> m_x264;
     ParametersPtr m_parameters;
     FrameConverter m_converter;
-    FramePtr m_frame;                // the picture x264 is given, reused; x264 copies it in
-    std::deque<PacketPtr> m_packets; // given by x264, not yet taken by receive()
-    QByteArray m_firstSei;           // x264's version and settings, carried by the first packet
-    QByteArray m_lastError;          // x264's last error message
+    FramePtr m_frame;       // the picture x264 is given, reused; x264 copies it in
+    PacketPtr m_ready;      // a packet x264 gave and receive() has not taken
+    QByteArray m_firstSei;  // x264's version and settings, carried by the first packet
+    QByteArray m_lastError; // x264's last error message
     int64_t m_nominalTicks = 1;
     int64_t m_lastPts = 0;
     bool m_sentAny = false;
