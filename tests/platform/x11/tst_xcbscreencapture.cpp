@@ -168,10 +168,13 @@ private slots:
         QTest::newRow("early") << 1010 << 1040;
         QTest::newRow("on time") << 1040 << 1040;
         QTest::newRow("slightly late: runs at once") << 1045 << 1040;
-        QTest::newRow("a third of an interval late: waits for the next") << 1053 << 1080;
-        QTest::newRow("more than an interval late") << 1095 << 1120;
+        QTest::newRow("half an interval late: runs at once") << 1060 << 1040;
+        QTest::newRow("more than half an interval late: waits for the next") << 1061 << 1080;
+        QTest::newRow("more than an interval late, nearer the deadline passed") << 1095 << 1080;
+        QTest::newRow("more than an interval late, nearer the next deadline") << 1105 << 1120;
         QTest::newRow("several intervals late, just past a deadline") << 1202 << 1200;
-        QTest::newRow("several intervals late") << 1217 << 1240;
+        QTest::newRow("several intervals late, nearer the last deadline") << 1217 << 1200;
+        QTest::newRow("several intervals late, nearer the next deadline") << 1223 << 1240;
     }
     void nextTick() {
         QFETCH(int, nowMs);
