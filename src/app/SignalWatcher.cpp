@@ -1,54 +1,59 @@
 #include "app/SignalWatcher.h"
 
+#include "base/Logging.h"
+
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
-int g_fds[2] = {-1, -1};
-
-void onSignal(int number) {
-    const int saved = errno;
-    const unsigned char byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] ssize_t written = ::write(g_fds[0], &byte, 1);
-    errno = saved;
+sigset_t setOf(const QList<int>& signalNumbers) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : signalNumbers)
+        sigaddset(&set, number);
+    return set;
 }
 } // namespace
 
-SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, QObject* parent)
-    : QObject(parent) {
-    if (g_fds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
-    fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
-    fcntl(g_fds[1], F_SETFL, O_NONBLOCK);
-    m_notifier = std::make_unique<QSocketNotifier>(g_fds[1], QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
-    // The watched signals block one another while a handler runs, so handlers never interleave.
-    sigset_t watched;
-    sigemptyset(&watched);
-    for (int number : signalNumbers)
-        sigaddset(&watched, number);
-    for (int number : signalNumbers) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        action.sa_mask = watched;
-        action.sa_flags = SA_RESTART;
-        sigaction(number, &action, nullptr);
-    }
+void SignalWatcher::blockInEveryThread(const QList<int>& signalNumbers) {
+    const sigset_t set = setOf(signalNumbers);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-SignalWatcher::~SignalWatcher() = default;
+SignalWatcher::SignalWatcher(const QList<int>& signalNumbers, QObject* parent)
+    : QObject(parent) {
+    blockInEveryThread(signalNumbers); // this thread's, at least, should the caller have forgotten
+    const sigset_t set = setOf(signalNumbers);
+    m_fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (m_fd < 0) {
+        // Unread, blocked signals would leave the process deaf to SIGTERM; their default action at least
+        // ends it.
+        qCWarning(lcApp).noquote() << "Signals cannot be watched:" << qt_error_string(errno);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::readSignals);
+}
 
-// Signals sent close together are all pending by the time this thread wakes, and the kernel hands them
-// over in an order of its own (by number, or to another thread first). They are read as one batch, so a
-// receiver can let the batch's saves run before its quit.
+SignalWatcher::~SignalWatcher() {
+    m_notifier.reset();
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+// Everything pending at once: signals sent close together come as one batch, so a receiver can let the
+// batch's saves run before its quit.
 void SignalWatcher::readSignals() {
-    unsigned char bytes[64];
-    const ssize_t n = ::read(g_fds[1], bytes, sizeof bytes);
-    if (n <= 0) return;
     QList<int> batch;
-    for (ssize_t i = 0; i < n; ++i)
-        batch << bytes[i];
-    emit received(batch);
+    signalfd_siginfo info[16];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, info, sizeof info);
+        if (n <= 0) break;
+        for (size_t i = 0; i < size_t(n) / sizeof(signalfd_siginfo); ++i)
+            batch << int(info[i].ssi_signo);
+    }
+    if (!batch.isEmpty()) emit received(batch);
 }

@@ -51,10 +51,13 @@ AppDelegate::RecorderFactory recorders(const MediaPlatform& platform) {
     };
 }
 
-// SIGUSR1 saves, and `reply` hears how; SIGINT and SIGTERM quit, which deletes the buffer. A save that
-// arrived with a quit goes first, so the quit waits for it whichever order the kernel handed them over in.
+// SIGUSR1 saves, and `reply` hears how; SIGINT and SIGTERM quit, which deletes the buffer.
+const QList<int> watchedSignals{SIGINT, SIGTERM, SIGUSR1};
+
+// A save that arrived with a quit goes first, so the quit waits for it whichever order the kernel handed
+// them over in.
 std::unique_ptr<SignalWatcher> watchSignals(AppDelegate& controller, AppDelegate::SaveReply reply) {
-    auto watcher = std::make_unique<SignalWatcher>(std::initializer_list<int>{SIGINT, SIGTERM, SIGUSR1});
+    auto watcher = std::make_unique<SignalWatcher>(watchedSignals);
     QObject::connect(watcher.get(), &SignalWatcher::received, &controller,
                      [&controller, reply](const QList<int>& batch) {
                          for (int number : batch)
@@ -106,6 +109,7 @@ void printStatistics(ReplayRecorder& recorder) {
 // goes to stdout, each failure's text to stderr. Recording that cannot go on (after the usual restarts)
 // ends the process with status 1.
 int runHeadless(int argc, char** argv, bool stats) {
+    SignalWatcher::blockInEveryThread(watchedSignals);
     QCoreApplication app(argc, argv);
     std::unique_ptr<PreferencesStore> store = createPreferencesStore();
     Settings::useStore(store.get());
@@ -165,6 +169,7 @@ void watchScreens(QGuiApplication& app, AppDelegate& delegate) {
 }
 
 int runDesktop(int argc, char** argv) {
+    SignalWatcher::blockInEveryThread(watchedSignals);
     prepareWindowSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));

@@ -13,8 +13,10 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +97,13 @@ void DesktopFileOpener::throughPortal(const QString& path, Target target, Done d
 void DesktopFileOpener::throughXdgOpen(const QString& path, Done done) {
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProcessChannelMode(QProcess::MergedChannels);
+    // The application blocks the signals it reads from a signalfd in every thread. The mask passes through
+    // exec, and xdg-open and the viewer it starts must still end on Ctrl+C or a log-out.
+    process->setChildProcessModifier([] {
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    });
     QObject::connect(process, &QProcess::errorOccurred, process,
                      [process, done](QProcess::ProcessError error) {
                          if (error != QProcess::FailedToStart) return;
