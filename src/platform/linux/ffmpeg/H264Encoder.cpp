@@ -119,6 +119,8 @@ Status H264Encoder::start() {
     // The cheapest quarter-pixel refinement instead of the preset's two SATD rounds. At 1920x1200 it cut
     // the recorder's CPU time per frame of full-screen motion by about a quarter (26.7 to 18-21 ms) and
     // for a terminal adding lines by a sixth, for 0.1-0.5 dB of PSNR on the quality benchmark's contents.
+    // None at all (0) would spare x264's half-pixel planes, 15 MB at this size, but a picture drifting by
+    // fractions of a pixel, as a video does, lost 3.2 dB of PSNR and 0.0025 of SSIM.
     p.analyse.i_subpel_refine = 1;
     p.analyse.b_mb_info = 1;
     // Adaptive quantisation at half the preset's strength. At full strength it takes bits from detailed
