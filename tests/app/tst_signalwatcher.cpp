@@ -57,7 +57,7 @@ private slots:
         for (int round = 0; round < 1000; ++round) {
             received.clear();
             const int quit = round % 2 ? SIGINT : SIGTERM;
-            // From another process, as a script sends them, while this thread sleeps in the event loop.
+            // From another process, as a script sends them, while this thread waits for it.
             const pid_t parent = ::getpid();
             const pid_t sender = ::fork();
             if (sender == 0) {

@@ -267,14 +267,16 @@ void PipeWireCaptureStream::onParamChanged(void* data, uint32_t id, const spa_po
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
     constexpr int damageAreas = 32;
-    constexpr int streamBuffers = 4;
+    constexpr int streamBuffers = 3;
     // Room for a pointer image up to 256 pixels square beside each picture.
     const auto cursorBytes = [](int side) {
         return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
     };
     const spa_pod* params[] = {
         // Each buffer is a whole screen, resident here once read (mutter offers sixteen: 140 MB at
-        // 1920x1200). One is held only while it is copied, so four leave the compositor room to draw.
+        // 1920x1200). One is held only while it is copied, so three (one drawn, one waiting, one copied)
+        // leave the compositor room to draw: on full motion mutter never lacked a buffer, even with two,
+        // and a fourth only added 9 MB.
         static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(streamBuffers, 2, streamBuffers), SPA_PARAM_BUFFERS_dataType,
